@@ -1,0 +1,48 @@
+// The rain: a fixed-seed random stream decides each frame whether drops
+// fall (at most four) and where, so every run sees the same drops.
+#include <cstdint>
+#include <random>
+
+#include "grid_size.h"
+#include "model/water_model.h"
+#include "shallow_water_app.h"
+
+namespace {
+
+// Created on first use, never reseeded or freed.
+std::mt19937* rainRng = nullptr;
+
+constexpr unsigned kRainSeed = 5489;
+constexpr int kMaxDropsPerFrame = 4;
+constexpr float kDropStrength = 0.0002f;
+constexpr float kDropRadius = 89.6f;
+// The threshold is the float 0.1 widened, just over the double 0.1.
+constexpr double kDropThreshold = static_cast<double>(0.1f);
+// Maps a 32-bit output onto [0, 1], both ends included.
+constexpr double kUnitScale = 1.0 / 4294967295.0;
+
+double nextProbability(std::mt19937& rng)
+{
+    return static_cast<double>(rng()) * kUnitScale;
+}
+
+}  // namespace
+
+// Each call draws 1 + 3d outputs for d drops: a probability, then per drop
+// a column, a row and the next probability (drawn even after the fourth).
+void ShallowWaterApp::spawnRainDrops()
+{
+    if (rainRng == nullptr) rainRng = new std::mt19937(kRainSeed);
+    std::mt19937& rng = *rainRng;
+
+    int drops = 0;
+    double probability = nextProbability(rng);
+    while (probability < kDropThreshold) {
+        if (drops == kMaxDropsPerFrame) break;
+        const uint32_t column = static_cast<uint32_t>(rng()) % kGridWidth;
+        const uint32_t row = static_cast<uint32_t>(rng()) % kGridHeight;
+        model->addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius);
+        ++drops;
+        probability = nextProbability(rng);
+    }
+}

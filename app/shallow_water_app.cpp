@@ -1,0 +1,93 @@
+// The application object's life: start-up, the per-frame update, release.
+#include "shallow_water_app.h"
+
+#include <cuda_gl_interop.h>
+
+#include <cstdio>
+
+#include "display_pipeline.h"
+#include "grid_size.h"
+#include "model/water_model.h"
+
+namespace {
+
+ShallowWaterApp* s_instance = nullptr;
+
+}  // namespace
+
+ShallowWaterApp* ShallowWaterApp::instance(int argc, char** argv)
+{
+    if (s_instance != nullptr) return s_instance;
+    s_instance = new ShallowWaterApp();
+    if (s_instance->initialize(argc, argv)) return s_instance;
+    delete s_instance;  // releases what was created and clears the pointer
+    s_instance = nullptr;
+    return nullptr;
+}
+
+ShallowWaterApp::~ShallowWaterApp()
+{
+    release();
+    s_instance = nullptr;
+}
+
+bool ShallowWaterApp::initialize(int, char**)
+{
+    // Device choice: bind the first device for GL interoperability.
+    cudaGLSetGLDevice(0);
+
+    model = createWaterModel(kGridWidth, kGridHeight);
+    if (model == nullptr) {
+        std::fprintf(stderr, "Failed to allocate CUDA LB water model on GPU.\n");
+        return false;
+    }
+    frameCounter = 0;
+
+    program = createShaderProgram(kVertexShaderSource, kFragmentShaderSource);
+    if (program == 0) {
+        std::fprintf(stderr, "Failed to compile required OpenGL GLSL shaders.\n");
+        return false;
+    }
+    return createQuadGeometry();
+}
+
+void ShallowWaterApp::update()
+{
+    model->collide(frameCounter > 0);
+    model->stream();
+    model->swapDistributions();
+    model->decayForces();
+    spawnRainDrops();
+    ++frameCounter;
+    model->updateDisplay();
+    refillDisplayTexture(texture, pixelBuffer);
+}
+
+void ShallowWaterApp::release()
+{
+    if (quadVbo != 0) {
+        glDeleteBuffers(1, &quadVbo);
+        quadVbo = 0;
+    }
+    if (vao != 0) {
+        glDeleteVertexArrays(1, &vao);
+        vao = 0;
+    }
+    if (texture != 0) {
+        glDeleteTextures(1, &texture);
+        texture = 0;
+    }
+    if (pixelBuffer != 0) {
+        glDeleteBuffers(1, &pixelBuffer);
+        pixelBuffer = 0;
+    }
+    if (model != nullptr) {
+        destroyWaterModel(model);
+        model = nullptr;
+    }
+}
+
+void onWindowSize(GLFWwindow*, int width, int height)
+{
+    glViewport(0, 0, width, height);
+}

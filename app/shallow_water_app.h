@@ -1,0 +1,55 @@
+// The application object: owns the water model and every GL object of the
+// display, and runs one simulation step per frame.
+#pragma once
+
+#include <glad/gl.h>
+
+#include <cstdint>
+
+struct WaterModel;
+
+class ShallowWaterApp {
+public:
+    // The one application object, created and initialised on the first call;
+    // later calls return it and ignore their arguments. Null when the
+    // initialisation failed (everything created is released again).
+    static ShallowWaterApp* instance(int argc, char** argv);
+
+    virtual ~ShallowWaterApp();
+
+    // Chooses and binds the CUDA device, creates the model, the shaders and
+    // the display objects; false at the first step that fails.
+    bool initialize(int argc, char** argv);
+
+    // One frame: simulation step, rain, and the new image into the texture.
+    void update();
+
+    // Deletes the GL objects (except the program) and the model.
+    void release();
+
+    // Lets up to four random drops fall; one call per frame.
+    void spawnRainDrops();
+
+    // Display objects, each creating the one before it in the chain
+    // quad -> texture -> pixel buffer.
+    bool createQuadGeometry();
+    bool createDisplayTexture();
+    bool createPixelBuffer();
+
+    WaterModel* model = nullptr;
+    int32_t frameCounter = 0;  // update calls completed since the model was created
+    GLuint program = 0;
+    GLuint vao = 0;
+    GLuint quadVbo = 0;
+    GLuint texture = 0;
+    GLuint pixelBuffer = 0;
+
+private:
+    ShallowWaterApp() = default;
+    ShallowWaterApp(const ShallowWaterApp&) = delete;
+    ShallowWaterApp& operator=(const ShallowWaterApp&) = delete;
+};
+
+// Window-size callback: the image is stretched over the whole window.
+struct GLFWwindow;
+void onWindowSize(GLFWwindow* window, int width, int height);

@@ -1,0 +1,288 @@
+// Error strings, devices, memory and events of the CPU runtime.
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+
+#include "runtime_state.h"
+
+namespace cpu_runtime {
+namespace {
+
+// Device memory is host memory with the alignment cudaMalloc guarantees.
+constexpr size_t kAllocationAlignment = 256;
+
+struct AllocationTable {
+    std::mutex mutex;
+    std::map<const char*, size_t> sizes;  // start address -> bytes
+};
+
+AllocationTable& allocations()
+{
+    static AllocationTable* table = new AllocationTable;
+    return *table;
+}
+
+// True when [p, p + count) lies inside one live allocation.
+bool isDeviceRange(const void* p, size_t count)
+{
+    AllocationTable& table = allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    const char* start = static_cast<const char*>(p);
+    auto it = table.sizes.upper_bound(start);
+    if (it == table.sizes.begin()) return false;
+    --it;
+    return start >= it->first && count <= it->second - static_cast<size_t>(start - it->first);
+}
+
+// A call's status: the injected failure if one is armed, else no device,
+// else success. Failures become the last error.
+cudaError_t callStatus(const char* name)
+{
+    const cudaError_t injected = injectedStatus(name);
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (devices().empty()) return recordStatus(cudaErrorNoDevice);
+    return cudaSuccess;
+}
+
+cudaError_t deviceStatus(const char* name, int device)
+{
+    const cudaError_t status = callStatus(name);
+    if (status != cudaSuccess) return status;
+    if (device < 0 || static_cast<size_t>(device) >= devices().size()) return recordStatus(cudaErrorInvalidDevice);
+    return cudaSuccess;
+}
+
+}  // namespace
+
+size_t liveAllocationCount()
+{
+    AllocationTable& table = allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.sizes.size();
+}
+
+void freeAllAllocations()
+{
+    AllocationTable& table = allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    for (const auto& entry : table.sizes)
+        ::operator delete(const_cast<char*>(entry.first), std::align_val_t(kAllocationAlignment));
+    table.sizes.clear();
+}
+
+}  // namespace cpu_runtime
+
+using cpu_runtime::callStatus;
+using cpu_runtime::recordStatus;
+
+const char* cudaGetErrorString(cudaError_t error)
+{
+    switch (error) {
+    case cudaSuccess: return "no error";
+    case cudaErrorInvalidValue: return "invalid argument";
+    case cudaErrorMemoryAllocation: return "out of memory";
+    case cudaErrorInitializationError: return "initialization error";
+    case cudaErrorCudartUnloading: return "driver shutting down";
+    case cudaErrorInvalidConfiguration: return "invalid configuration argument";
+    case cudaErrorInvalidPitchValue: return "invalid pitch argument";
+    case cudaErrorInvalidSymbol: return "invalid device symbol";
+    case cudaErrorInvalidHostPointer: return "invalid host pointer";
+    case cudaErrorInvalidDevicePointer: return "invalid device pointer";
+    case cudaErrorInvalidMemcpyDirection: return "invalid copy direction for memcpy";
+    case cudaErrorInsufficientDriver: return "CUDA driver version is insufficient for CUDA runtime version";
+    case cudaErrorDevicesUnavailable: return "CUDA-capable device(s) is/are busy or unavailable";
+    case cudaErrorMissingConfiguration: return "__global__ function call is not configured";
+    case cudaErrorInvalidDeviceFunction: return "invalid device function";
+    case cudaErrorNoDevice: return "no CUDA-capable device is detected";
+    case cudaErrorInvalidDevice: return "invalid device ordinal";
+    case cudaErrorStartupFailure: return "initialization error";
+    case cudaErrorInvalidKernelImage: return "device kernel image is invalid";
+    case cudaErrorMapBufferObjectFailed: return "mapping of buffer object failed";
+    case cudaErrorUnmapBufferObjectFailed: return "unmapping of buffer object failed";
+    case cudaErrorAlreadyMapped: return "resource already mapped";
+    case cudaErrorNoKernelImageForDevice: return "no kernel image is available for execution on the device";
+    case cudaErrorNotMapped: return "resource not mapped";
+    case cudaErrorInvalidGraphicsContext: return "invalid OpenGL or DirectX context";
+    case cudaErrorOperatingSystem: return "OS call failed or operation not supported on this OS";
+    case cudaErrorInvalidResourceHandle: return "invalid resource handle";
+    case cudaErrorNotReady: return "device not ready";
+    case cudaErrorIllegalAddress: return "an illegal memory access was encountered";
+    case cudaErrorLaunchOutOfResources: return "too many resources requested for launch";
+    case cudaErrorLaunchTimeout: return "the launch timed out and was terminated";
+    case cudaErrorLaunchFailure: return "unspecified launch failure";
+    case cudaErrorNotPermitted: return "operation not permitted";
+    case cudaErrorNotSupported: return "operation not supported";
+    case cudaErrorUnknown: return "unknown error";
+    default: return "unrecognized error code";
+    }
+}
+
+cudaError_t cudaGetDeviceCount(int* count)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGetDeviceCount");
+    if (injected != cudaSuccess) {
+        *count = 0;
+        return recordStatus(injected);
+    }
+    *count = static_cast<int>(cpu_runtime::devices().size());
+    return *count == 0 ? recordStatus(cudaErrorNoDevice) : cudaSuccess;
+}
+
+cudaError_t cudaGetDeviceProperties(cudaDeviceProp* prop, int device)
+{
+    const cudaError_t status = cpu_runtime::deviceStatus("cudaGetDeviceProperties", device);
+    if (status != cudaSuccess) return status;
+    const cpu_runtime::EmulatedDevice& source = cpu_runtime::devices()[static_cast<size_t>(device)];
+    std::memset(prop, 0, sizeof(*prop));
+    std::strncpy(prop->name, source.name.c_str(), sizeof(prop->name) - 1);
+    prop->sharedMemPerBlock = 48 * 1024;
+    prop->maxThreadsPerBlock = 1024;
+    prop->maxThreadsDim[0] = 1024;
+    prop->maxThreadsDim[1] = 1024;
+    prop->maxThreadsDim[2] = 64;
+    prop->maxGridSize[0] = 0x7FFFFFFF;
+    prop->maxGridSize[1] = 65535;
+    prop->maxGridSize[2] = 65535;
+    prop->major = source.major;
+    prop->minor = source.minor;
+    prop->multiProcessorCount = source.multiProcessorCount;
+    return cudaSuccess;
+}
+
+cudaError_t cudaDeviceGetAttribute(int* value, cudaDeviceAttr attr, int device)
+{
+    const cudaError_t status = cpu_runtime::deviceStatus("cudaDeviceGetAttribute", device);
+    if (status != cudaSuccess) return status;
+    const cpu_runtime::EmulatedDevice& source = cpu_runtime::devices()[static_cast<size_t>(device)];
+    switch (attr) {
+    case cudaDevAttrMaxThreadsPerBlock: *value = 1024; return cudaSuccess;
+    case cudaDevAttrClockRate: *value = source.clockRateKHz; return cudaSuccess;
+    case cudaDevAttrMultiProcessorCount: *value = source.multiProcessorCount; return cudaSuccess;
+    case cudaDevAttrComputeMode: *value = source.computeMode; return cudaSuccess;
+    case cudaDevAttrComputeCapabilityMajor: *value = source.major; return cudaSuccess;
+    case cudaDevAttrComputeCapabilityMinor: *value = source.minor; return cudaSuccess;
+    }
+    return recordStatus(cudaErrorInvalidValue);
+}
+
+cudaError_t cudaSetDevice(int device)
+{
+    const cudaError_t status = cpu_runtime::deviceStatus("cudaSetDevice", device);
+    if (status != cudaSuccess) return status;
+    if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
+        return recordStatus(cudaErrorDevicesUnavailable);
+    return cudaSuccess;
+}
+
+cudaError_t cudaDeviceReset(void)
+{
+    const cudaError_t status = callStatus("cudaDeviceReset");
+    if (status != cudaSuccess) return status;
+    cpu_runtime::freeAllAllocations();
+    return cudaSuccess;
+}
+
+cudaError_t cudaDeviceSynchronize(void)
+{
+    return callStatus("cudaDeviceSynchronize");  // launches finish before they return
+}
+
+cudaError_t cudaMalloc(void** devPtr, size_t size)
+{
+    if (devPtr == nullptr) return recordStatus(cudaErrorInvalidValue);
+    *devPtr = nullptr;
+    const cudaError_t status = callStatus("cudaMalloc");
+    if (status != cudaSuccess) return status;
+    if (size == 0) return cudaSuccess;
+    void* block = ::operator new(size, std::align_val_t(cpu_runtime::kAllocationAlignment), std::nothrow);
+    if (block == nullptr) return recordStatus(cudaErrorMemoryAllocation);
+    cpu_runtime::AllocationTable& table = cpu_runtime::allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.sizes[static_cast<const char*>(block)] = size;
+    *devPtr = block;
+    return cudaSuccess;
+}
+
+cudaError_t cudaFree(void* devPtr)
+{
+    const cudaError_t status = callStatus("cudaFree");
+    if (status != cudaSuccess) return status;
+    if (devPtr == nullptr) return cudaSuccess;
+    cpu_runtime::AllocationTable& table = cpu_runtime::allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.sizes.find(static_cast<const char*>(devPtr));
+    if (it == table.sizes.end()) return recordStatus(cudaErrorInvalidValue);  // not a pointer we handed out
+    table.sizes.erase(it);
+    ::operator delete(devPtr, std::align_val_t(cpu_runtime::kAllocationAlignment));
+    return cudaSuccess;
+}
+
+cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
+{
+    const cudaError_t status = callStatus("cudaMemcpy");
+    if (status != cudaSuccess) return status;
+    if (count == 0) return cudaSuccess;
+    const bool srcOnDevice = kind == cudaMemcpyDeviceToHost || kind == cudaMemcpyDeviceToDevice;
+    const bool dstOnDevice = kind == cudaMemcpyHostToDevice || kind == cudaMemcpyDeviceToDevice;
+    if (kind > cudaMemcpyDefault) return recordStatus(cudaErrorInvalidMemcpyDirection);
+    if (dst == nullptr || src == nullptr || (srcOnDevice && !cpu_runtime::isDeviceRange(src, count)) ||
+        (dstOnDevice && !cpu_runtime::isDeviceRange(dst, count)))
+        return recordStatus(cudaErrorInvalidValue);
+    std::memmove(dst, src, count);
+    return cudaSuccess;
+}
+
+cudaError_t cudaMemset(void* devPtr, int value, size_t count)
+{
+    const cudaError_t status = callStatus("cudaMemset");
+    if (status != cudaSuccess) return status;
+    if (count == 0) return cudaSuccess;
+    if (!cpu_runtime::isDeviceRange(devPtr, count)) return recordStatus(cudaErrorInvalidValue);
+    std::memset(devPtr, value, count);
+    return cudaSuccess;
+}
+
+// Kernels have finished when their launch returns, so an event is just the
+// time it was recorded.
+struct CUevent_st {
+    std::chrono::steady_clock::time_point time;
+    bool recorded = false;
+};
+
+cudaError_t cudaEventCreate(cudaEvent_t* event)
+{
+    const cudaError_t status = callStatus("cudaEventCreate");
+    if (status != cudaSuccess) return status;
+    *event = new (std::nothrow) CUevent_st;
+    return *event == nullptr ? recordStatus(cudaErrorMemoryAllocation) : cudaSuccess;
+}
+
+cudaError_t cudaEventDestroy(cudaEvent_t event)
+{
+    if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    delete event;
+    return cudaSuccess;
+}
+
+cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
+{
+    if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    event->time = std::chrono::steady_clock::now();
+    event->recorded = true;
+    return cudaSuccess;
+}
+
+cudaError_t cudaEventSynchronize(cudaEvent_t event)
+{
+    return event == nullptr ? recordStatus(cudaErrorInvalidResourceHandle) : cudaSuccess;
+}
+
+cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end)
+{
+    if (start == nullptr || end == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (!start->recorded || !end->recorded) return recordStatus(cudaErrorInvalidResourceHandle);
+    *ms = std::chrono::duration<float, std::milli>(end->time - start->time).count();
+    return cudaSuccess;
+}

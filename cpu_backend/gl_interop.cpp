@@ -1,0 +1,134 @@
+// OpenGL interop of the CPU runtime. A registered buffer is mapped for
+// reading and writing in the current GL context, so the kernel's pixels go
+// into the GL buffer just as they do on the GPU.
+#include <glad/gl.h>
+
+#include <cuda_gl_interop.h>
+
+#include "runtime_state.h"
+
+using cpu_runtime::recordStatus;
+
+struct cudaGraphicsResource {
+    GLuint buffer = 0;
+    void* mapped = nullptr;
+    size_t size = 0;
+};
+
+namespace {
+
+// The GL entry points come from the process's loader; without them there is
+// no usable context.
+bool glAvailable()
+{
+    return glad_glGetIntegerv != nullptr && glad_glBindBuffer != nullptr && glad_glMapBufferRange != nullptr &&
+           glad_glUnmapBuffer != nullptr && glad_glIsBuffer != nullptr && glad_glGetBufferParameteriv != nullptr;
+}
+
+// Runs work with the buffer bound to GL_ARRAY_BUFFER and restores the
+// previous binding afterwards, so the application's GL state is untouched.
+template <typename Work>
+auto withBoundBuffer(GLuint buffer, Work work)
+{
+    GLint previous = 0;
+    glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &previous);
+    glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    auto result = work();
+    glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(previous));
+    return result;
+}
+
+cudaError_t unmap(cudaGraphicsResource* resource)
+{
+    const GLboolean intact = withBoundBuffer(resource->buffer, [] { return glUnmapBuffer(GL_ARRAY_BUFFER); });
+    resource->mapped = nullptr;
+    resource->size = 0;
+    return intact == GL_TRUE ? cudaSuccess : cudaErrorUnmapBufferObjectFailed;
+}
+
+}  // namespace
+
+cudaError_t cudaGLSetGLDevice(int device)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGLSetGLDevice");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (cpu_runtime::devices().empty()) return recordStatus(cudaErrorNoDevice);
+    if (device < 0 || static_cast<size_t>(device) >= cpu_runtime::devices().size())
+        return recordStatus(cudaErrorInvalidDevice);
+    if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
+        return recordStatus(cudaErrorDevicesUnavailable);
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsGLRegisterBuffer(cudaGraphicsResource_t* resource, unsigned int buffer, unsigned int flags)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsGLRegisterBuffer");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (resource == nullptr || flags > 2) return recordStatus(cudaErrorInvalidValue);
+    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    if (glIsBuffer(buffer) != GL_TRUE) return recordStatus(cudaErrorInvalidValue);
+    *resource = new cudaGraphicsResource;
+    (*resource)->buffer = buffer;
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (resource->mapped != nullptr && glAvailable()) unmap(resource);
+    delete resource;
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsMapResources");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    for (int i = 0; i < count; ++i) {
+        cudaGraphicsResource* resource = resources[i];
+        if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+        if (resource->mapped != nullptr) return recordStatus(cudaErrorAlreadyMapped);
+        GLint size = 0;
+        void* pointer = withBoundBuffer(resource->buffer, [&] {
+            glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
+            return size > 0 ? glMapBufferRange(GL_ARRAY_BUFFER, 0, size, GL_MAP_READ_BIT | GL_MAP_WRITE_BIT)
+                            : nullptr;
+        });
+        if (pointer == nullptr) return recordStatus(cudaErrorMapBufferObjectFailed);
+        resource->mapped = pointer;
+        resource->size = static_cast<size_t>(size);
+    }
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cudaGraphicsResource_t resource)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsResourceGetMappedPointer");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (devPtr == nullptr || size == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
+    *devPtr = resource->mapped;
+    *size = resource->size;
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsUnmapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnmapResources");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    for (int i = 0; i < count; ++i) {
+        cudaGraphicsResource* resource = resources[i];
+        if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+        if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
+        const cudaError_t status = unmap(resource);
+        if (status != cudaSuccess) return recordStatus(status);
+    }
+    return cudaSuccess;
+}

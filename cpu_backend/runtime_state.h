@@ -1,0 +1,22 @@
+// Internal state of the CPU runtime shared by its source files.
+#pragma once
+
+#include "cpu_runtime_hooks.h"
+
+namespace cpu_runtime {
+
+// Records a failed status as the calling thread's last error and returns it,
+// as every runtime call does.
+cudaError_t recordStatus(cudaError_t status);
+
+// Counts one use of the named call and returns the status armed for this use
+// (cudaSuccess when none is armed).
+cudaError_t injectedStatus(const char* callName);
+
+// Releases every device allocation (device reset).
+void freeAllAllocations();
+
+// The current device list.
+const std::vector<EmulatedDevice>& devices();
+
+}  // namespace cpu_runtime

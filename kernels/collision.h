@@ -1,0 +1,92 @@
+// kCollision3: one fused BGK collision with external force per cell.
+//
+// From the cell's nine values it forms depth and velocity, stores the depth,
+// evaluates the shallow-water equilibrium, relaxes toward it and adds the
+// force. Every value is formed in one fixed grouping (fusedMulAdd where a
+// fused operation is meant, single roundings everywhere else) so that the
+// CPU and the GPU agree bit for bit.
+#pragma once
+
+#include "device_constants.h"
+#include "kernel_support.h"
+
+// Equilibrium of one moving direction. The axis and diagonal directions
+// differ only in their weights: 1/2, 1/3, 1/6, 1/6 for the axes and
+// 1/8, 1/12, 1/24, 1/24 for the diagonals.
+SW_DEVICE float movingEquilibrium(float h, float u, float v, float q, float G, float ex, float ey, bool diagonal)
+{
+    // eu = u*ex + v*ey, each product rounded on its own.
+    const float eu = addRounded(mulRounded(u, ex), mulRounded(v, ey));
+    const float eu2 = fusedMulAdd(v, ey * (v * ey), fusedMulAdd(u, ex * (u * ex), v * (ey * (u * (ex + ex)))));
+    const float squareWeight = diagonal ? 0.125f : 0.5f;
+    const float linearDivisor = diagonal ? 12.0f : 3.0f;
+    const float depthDivisor = diagonal ? 24.0f : 6.0f;
+    const float base = fusedMulAdd(h * squareWeight, eu2, fusedMulAdd(eu, h / linearDivisor, G / depthDivisor));
+    return subRounded(base, mulRounded(q, h / depthDivisor));
+}
+
+// Relaxation toward the equilibrium plus the force term of one direction.
+SW_DEVICE float relaxWithForce(float p, float feq, float omega, float oneMinusOmega, float Fx, float Fy, float ex,
+                               float ey, float forceWeight)
+{
+    const float relaxed = fusedMulAdd(feq, omega, p * oneMinusOmega);
+    const float force = fusedMulAdd(Fx, ex, Fy * ey);
+    return fusedMulAdd(force, forceWeight, relaxed);
+}
+
+SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, const float* fy, float* h,
+                               bool fInitialized)
+{
+    // The cell index is an ordinary product here; the offset of its nine
+    // values is the 24-bit one.
+    const int i = static_cast<int>(t.blockIdx.x * t.blockDim.x + t.threadIdx.x);
+    float* cell = f + mul24(i, 9);
+
+    float depth = kInitialDepth;
+    float u = 0.0f;
+    float v = 0.0f;
+    float p[9];
+    if (fInitialized) {
+        for (int k = 0; k < 9; ++k) p[k] = cell[k];
+        depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
+        const float mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
+        const float my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
+        u = mx / depth;
+        v = my / depth;
+    }
+    h[i] = depth;
+
+    const float g = c_gacl;
+    const float q = fusedMulAdd(u, u, v * v);
+    const float G = depth * (depth * g);
+    float feq[9];
+    feq[0] = fusedMulAdd(q, (depth * -2.0f) / 3.0f, depth + (depth * (depth * (g * -5.0f))) / 6.0f);
+    feq[1] = movingEquilibrium(depth, u, v, q, G, c_ex1, c_ey1, false);
+    feq[2] = movingEquilibrium(depth, u, v, q, G, c_ex2, c_ey2, true);
+    feq[3] = movingEquilibrium(depth, u, v, q, G, c_ex3, c_ey3, false);
+    feq[4] = movingEquilibrium(depth, u, v, q, G, c_ex4, c_ey4, true);
+    feq[5] = movingEquilibrium(depth, u, v, q, G, c_ex5, c_ey5, false);
+    feq[6] = movingEquilibrium(depth, u, v, q, G, c_ex6, c_ey6, true);
+    feq[7] = movingEquilibrium(depth, u, v, q, G, c_ex7, c_ey7, false);
+    feq[8] = movingEquilibrium(depth, u, v, q, G, c_ex8, c_ey8, true);
+
+    // On the first step each cell starts from its own equilibrium.
+    if (!fInitialized) {
+        for (int k = 0; k < 9; ++k) p[k] = feq[k];
+    }
+
+    const float omega = c_omega;
+    const float oneMinusOmega = 1.0f - omega;
+    const float Fx = fx[i];
+    const float Fy = fy[i];
+    const float moving = 1.0f / 6.0f;
+    cell[0] = relaxWithForce(p[0], feq[0], omega, oneMinusOmega, Fx, Fy, c_ex0, c_ey0, 0.0f);
+    cell[1] = relaxWithForce(p[1], feq[1], omega, oneMinusOmega, Fx, Fy, c_ex1, c_ey1, moving);
+    cell[2] = relaxWithForce(p[2], feq[2], omega, oneMinusOmega, Fx, Fy, c_ex2, c_ey2, moving);
+    cell[3] = relaxWithForce(p[3], feq[3], omega, oneMinusOmega, Fx, Fy, c_ex3, c_ey3, moving);
+    cell[4] = relaxWithForce(p[4], feq[4], omega, oneMinusOmega, Fx, Fy, c_ex4, c_ey4, moving);
+    cell[5] = relaxWithForce(p[5], feq[5], omega, oneMinusOmega, Fx, Fy, c_ex5, c_ey5, moving);
+    cell[6] = relaxWithForce(p[6], feq[6], omega, oneMinusOmega, Fx, Fy, c_ex6, c_ey6, moving);
+    cell[7] = relaxWithForce(p[7], feq[7], omega, oneMinusOmega, Fx, Fy, c_ex7, c_ey7, moving);
+    cell[8] = relaxWithForce(p[8], feq[8], omega, oneMinusOmega, Fx, Fy, c_ex8, c_ey8, moving);
+}

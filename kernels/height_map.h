@@ -1,0 +1,28 @@
+// kHeightMapToTexture: depth to an opaque grey pixel word, black at
+// c_minHeight, white at c_maxHeight; bytes c, c, c, 255 in memory.
+#pragma once
+
+#include "device_constants.h"
+#include "kernel_support.h"
+
+SW_DEVICE unsigned int depthToPixel(float d)
+{
+    const float lo = c_minHeight;
+    const float hi = c_maxHeight;
+    float level;
+    if (d < lo || d != d) {
+        level = 0.0f;
+    } else if (d > hi) {
+        level = 255.0f;
+    } else {
+        level = ((d - lo) / (hi - lo)) * 255.0f;
+    }
+    const unsigned int c = static_cast<unsigned int>(static_cast<int>(level));  // truncation toward zero
+    return 0xFF000000u | (c << 16) | (c << 8) | c;
+}
+
+SW_DEVICE void heightMapThread(const ThreadIndex& t, const float* h, unsigned int* pixels)
+{
+    const int i = cellIndex1D(t);
+    pixels[i] = depthToPixel(h[i]);
+}

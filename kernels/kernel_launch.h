@@ -1,0 +1,16 @@
+// Launchers of the simulation's kernels, one per kernel. Each issues one
+// launch with the given grid and block on the default stream, like the
+// toolchain's launch syntax: a rejected launch is recorded as the runtime's
+// last error and nothing is returned. The CUDA backend defines them in
+// cuda_kernels.cu, the CPU backend in cpu_kernels.cpp.
+#pragma once
+
+#include <cuda_runtime.h>
+
+void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy);
+void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized);
+void launchStream(dim3 grid, dim3 block, const float* f, float* fStream);
+void launchIncrementForce(dim3 grid, dim3 block, float* force);
+void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
+                    int height);
+void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);

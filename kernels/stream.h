@@ -1,0 +1,60 @@
+// kStream: every distribution value moves one cell along its direction; the
+// four edges of the grid are walls that bounce values back.
+//
+// A block of 18 x 18 threads copies the 16 x 16 cells of its tile and their
+// one-cell border into shared memory (phase 1), meets at one barrier, and its
+// first 16 x 16 threads pull their cells' values from the tile (phase 2).
+// The grid's size is 16 times the launch's grid extents.
+#pragma once
+
+#include "kernel_support.h"
+
+constexpr int kStreamTile = 16;                         // cells per tile side
+constexpr int kStreamTileWithBorder = kStreamTile + 2;  // threads per block side
+constexpr int kStreamTileFloats = kStreamTileWithBorder * kStreamTileWithBorder * 9;
+
+SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMem)
+{
+    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
+    const int height = kStreamTile * static_cast<int>(t.gridDim.y);
+    const int tx = static_cast<int>(t.threadIdx.x);
+    const int ty = static_cast<int>(t.threadIdx.y);
+    const int gx = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + tx - 1;
+    const int gy = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + ty - 1;
+    if (gx < 0 || gx >= width || gy < 0 || gy >= height) return;  // border slot outside the grid: never read
+
+    const float* source = f + mul24(mul24(gy, width) + gx, 9);
+    float* slot = fMem + (ty * kStreamTileWithBorder + tx) * 9;
+    for (int k = 0; k < 9; ++k) slot[k] = source[k];
+}
+
+SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, float* fStream)
+{
+    const int tx = static_cast<int>(t.threadIdx.x);
+    const int ty = static_cast<int>(t.threadIdx.y);
+    if (tx >= kStreamTile || ty >= kStreamTile) return;  // load-only threads
+
+    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
+    const int height = kStreamTile * static_cast<int>(t.gridDim.y);
+    const int x = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + tx;
+    const int y = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + ty;
+    const bool west = x == 0;
+    const bool east = x == width - 1;
+    const bool south = y == 0;
+    const bool north = y == height - 1;
+
+    // Values of the neighbour at offset (a, b) from this cell.
+    auto at = [&](int a, int b) { return fMem + ((ty + 1 + b) * kStreamTileWithBorder + (tx + 1 + a)) * 9; };
+    const float* own = at(0, 0);
+
+    float* out = fStream + mul24(mul24(y, width) + x, 9);
+    out[0] = own[0];
+    out[1] = west ? own[5] : at(-1, 0)[1];
+    out[2] = (west || south) ? own[6] : at(-1, -1)[2];
+    out[3] = south ? own[7] : at(0, -1)[3];
+    out[4] = (east || south) ? own[8] : at(1, -1)[4];
+    out[5] = east ? own[1] : at(1, 0)[5];
+    out[6] = (east || north) ? own[2] : at(1, 1)[6];
+    out[7] = north ? own[3] : at(0, 1)[7];
+    out[8] = (west || north) ? own[4] : at(-1, 1)[8];
+}

@@ -1,0 +1,40 @@
+// Hand-over of each frame's image to OpenGL: the depth becomes pixel words
+// written straight into the GL pixel buffer, mapped for CUDA around the
+// launch.
+#include <glad/gl.h>
+
+#include <cuda_gl_interop.h>
+
+#include "kernels/kernel_launch.h"
+#include "water_model.h"
+
+bool WaterModel::registerPixelBuffer(unsigned int pbo)
+{
+    pixelBuffer = pbo;
+    return checkCudaStatus(cudaGraphicsGLRegisterBuffer(&graphicsResource, pbo, cudaGraphicsRegisterFlagsNone));
+}
+
+bool WaterModel::updateDisplay()
+{
+    cudaError_t status = cudaGraphicsMapResources(1, &graphicsResource, nullptr);
+    if (status != cudaSuccess) {
+        checkCudaStatus(status);
+        checkCudaStatus(status);
+    } else {
+        void* pixels = nullptr;
+        size_t mappedBytes = 0;
+        status = cudaGraphicsResourceGetMappedPointer(&pixels, &mappedBytes, graphicsResource);
+        if (status != cudaSuccess) {
+            checkCudaStatus(status);
+        } else {
+            launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h,
+                                     static_cast<unsigned int*>(pixels));
+            status = cudaGetLastError();
+            checkCudaStatus(status);
+        }
+    }
+    // Unmapping hands the pixels to GL; it is done even after a failure and
+    // its own failure does not change the result.
+    checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
+    return checkCudaStatus(status);
+}

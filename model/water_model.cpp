@@ -1,0 +1,76 @@
+// Creation and release of the water model, and its status checks.
+#include "water_model.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "kernels/kernel_launch.h"
+
+bool checkCudaStatus(cudaError_t status)
+{
+    if (status == cudaSuccess) return true;
+    std::printf("CUDA Runtime API error %d: %s.\n", static_cast<int>(status), cudaGetErrorString(status));
+    return false;
+}
+
+bool checkLastCudaError()
+{
+    return checkCudaStatus(cudaGetLastError());
+}
+
+namespace {
+
+// Sizes whose launches cover the grid exactly: multiples of 16 on both
+// axes, a cell count that is a multiple of 1152, and no more cells than the
+// kernels' 24-bit index arithmetic can address. Non-positive sizes and
+// sizes whose product overflows are refused as well.
+bool isSupportedSize(int width, int height)
+{
+    if (((width | height) & 15) != 0) return false;
+    if (width <= 0 || height <= 0) return false;
+    const long long cells = static_cast<long long>(width) * height;
+    return cells % kCellCountMultiple == 0 && cells <= kMaxCellCount;
+}
+
+bool allocateField(float** field, size_t bytes)
+{
+    return checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(field), bytes));
+}
+
+}  // namespace
+
+WaterModel* createWaterModel(int width, int height)
+{
+    if (!isSupportedSize(width, height)) return nullptr;
+
+    auto* model = static_cast<WaterModel*>(std::calloc(1, sizeof(WaterModel)));
+    if (model == nullptr) return nullptr;
+    model->width = width;
+    model->height = height;
+
+    const size_t cells = static_cast<size_t>(model->cellCount());
+    const size_t scalarBytes = cells * sizeof(float);
+    const size_t distributionBytes = cells * 9 * sizeof(float);
+    const bool allocated = allocateField(&model->h, scalarBytes) && allocateField(&model->fx, scalarBytes) &&
+                           allocateField(&model->fy, scalarBytes) &&
+                           allocateField(&model->f, distributionBytes) &&
+                           allocateField(&model->fStream, distributionBytes);
+    if (allocated) {
+        launchInitWaterLB(dim3(model->cellCount() / kCellBlockSize), dim3(kCellBlockSize), model->h, model->fx,
+                          model->fy);
+        if (checkLastCudaError()) return model;
+    }
+    destroyWaterModel(model);
+    return nullptr;
+}
+
+void destroyWaterModel(WaterModel* model)
+{
+    if (model == nullptr) return;
+    for (float* buffer : {model->h, model->fx, model->fy, model->f, model->fStream}) {
+        if (buffer != nullptr) checkCudaStatus(cudaFree(buffer));
+    }
+    if (model->pixelBuffer != 0) checkCudaStatus(cudaGraphicsUnregisterResource(model->graphicsResource));
+    std::free(model);
+}

@@ -1,0 +1,54 @@
+// The water model: the host record that owns every device buffer of the
+// simulation, and the operations that advance and display it.
+#pragma once
+
+#include <cuda_runtime.h>
+
+// A plain record, created zero-filled by createWaterModel.
+struct WaterModel {
+    int width;   // cells per row, a multiple of 16
+    int height;  // rows, a multiple of 16
+    float* h;        // depth per cell
+    float* f;        // current distributions, nine per cell, cell-major
+    float* fStream;  // streaming target, exchanged with f every step
+    float* fx;       // x component of the external force per cell
+    float* fy;       // y component of the external force per cell
+    unsigned int pixelBuffer;                 // GL buffer registered for display output; 0 = none
+    cudaGraphicsResource_t graphicsResource;  // its CUDA registration; null = none
+
+    int cellCount() const { return width * height; }
+
+    // One simulation step, in this order (each returns false after printing
+    // the failing status; the model stays usable).
+    bool collide(bool notFirstFrame);
+    bool stream();
+    void swapDistributions();
+    bool decayForces();
+    bool addRainDrop(float x, float y, float strength, float radius);
+
+    // Display output through a GL pixel buffer shared with CUDA.
+    bool registerPixelBuffer(unsigned int pbo);
+    bool updateDisplay();
+};
+
+// Threads per block of the one-dimensional kernels, one thread per cell.
+constexpr int kCellBlockSize = 576;
+// A model's cell count must be a multiple of this.
+constexpr int kCellCountMultiple = 1152;
+// Cell indices are formed with 24-bit multiplies: at most 2^23 cells.
+constexpr long long kMaxCellCount = 1LL << 23;
+
+// Allocates a model of width x height cells in its initial state (still
+// water of depth 0.05, no force). Returns null for sizes the kernels cannot
+// cover exactly (silently) or after printing a failed CUDA status.
+WaterModel* createWaterModel(int width, int height);
+
+// Frees every buffer and the display registration; null is allowed.
+void destroyWaterModel(WaterModel* model);
+
+// True for cudaSuccess; otherwise prints "CUDA Runtime API error ..." on
+// standard output and returns false.
+bool checkCudaStatus(cudaError_t status);
+
+// checkCudaStatus of the runtime's last error, which it also clears.
+bool checkLastCudaError();
