@@ -33,9 +33,13 @@ bool isSupportedSize(int width, int height)
     return cells % kCellCountMultiple == 0 && cells <= kMaxCellCount;
 }
 
+// A failed allocation is reported here and taken off the runtime's last
+// error as well, so that no later launch check reports it a second time.
 bool allocateField(float** field, size_t bytes)
 {
-    return checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(field), bytes));
+    if (checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(field), bytes))) return true;
+    cudaGetLastError();
+    return false;
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+# Shared by the scripts: dependency installation, builds, virtual display.
+# Source it; it expects `set -euo pipefail` in the caller.
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Debian packages the build and the tests need.
+required_packages=(
+    build-essential cmake pkg-config python3
+    libglfw3-dev python3-glad libgl-dev libx11-dev libpng-dev
+    libgtest-dev libgmock-dev
+    xvfb xauth
+)
+
+# Installs whatever is missing with apt-get (as root, or through sudo).
+install_dependencies() {
+    local missing=()
+    for package in "${required_packages[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build BUILD_DIR [cmake options...]
+configure_and_build() {
+    local build_dir=$1
+    shift
+    cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$build_dir" --parallel "$(nproc)"
+}
+
+# Starts Xvfb on a free display number, exports DISPLAY, and stops the
+# server when the calling script exits.
+start_virtual_display() {
+    local number=90
+    while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    virtual_display_pid=$!
+    trap 'kill "$virtual_display_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X${number}" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":${number}"
+}
+
+# True when an NVIDIA GPU with a working driver is present.
+cuda_device_usable() {
+    command -v nvidia-smi >/dev/null 2>&1 && nvidia-smi -L 2>/dev/null | grep -q '^GPU'
+}

@@ -1,0 +1,218 @@
+// The CPU runtime behaves like the CUDA runtime where the program relies on
+// it: status codes, last-error semantics, launch validation, memory rules.
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <glad/gl.h>
+
+#include <cuda_gl_interop.h>
+
+#include "cpu_backend/kernel_launcher.h"
+#include "kernels/kernel_launch.h"
+#include "kernels/kernel_support.h"
+#include "test_support.h"
+
+namespace {
+
+using CpuRuntime = CpuRuntimeTest;
+
+TEST_F(CpuRuntime, RejectedLaunchShapesRecordTheRuntimesStatusAsLastError)
+{
+    float* h = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&h), 4096 * sizeof(float)), cudaSuccess);
+    struct Case {
+        dim3 grid, block;
+    };
+    const Case invalid[] = {
+        {dim3(1), dim3(1025)},         {dim3(1), dim3(32, 33)},      {dim3(1), dim3(1, 1, 65)},
+        {dim3(0), dim3(32)},           {dim3(1, 65536), dim3(32)},   {dim3(1, 1, 65536), dim3(32)},
+        {dim3(1), dim3(0, 1, 1)},
+    };
+    for (const Case& c : invalid) {
+        launchInitWaterLB(c.grid, c.block, h, h, h);
+        EXPECT_EQ(cudaPeekAtLastError(), cudaErrorInvalidConfiguration);
+        EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
+        EXPECT_EQ(cudaGetLastError(), cudaSuccess) << "cudaGetLastError must clear the error";
+    }
+    // The largest legal block runs.
+    launchInitWaterLB(dim3(4), dim3(1024), h, h, h);
+    EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+    EXPECT_EQ(cudaFree(h), cudaSuccess);
+}
+
+TEST_F(CpuRuntime, SharedMemoryBeyondTheBlockLimitIsRejected)
+{
+    EXPECT_TRUE(cpu_runtime::acceptLaunch({"fits", 48 * 1024}, dim3(1), dim3(1)));
+    EXPECT_FALSE(cpu_runtime::acceptLaunch({"tooBig", 48 * 1024 + 4}, dim3(1), dim3(1)));
+    EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidValue);
+}
+
+TEST_F(CpuRuntime, ALaterSuccessDoesNotClearAnEarlierError)
+{
+    void* p = nullptr;
+    EXPECT_EQ(cudaFree(reinterpret_cast<void*>(0x1000)), cudaErrorInvalidValue);
+    ASSERT_EQ(cudaMalloc(&p, 16), cudaSuccess);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidValue);
+    EXPECT_EQ(cudaFree(p), cudaSuccess);
+}
+
+TEST_F(CpuRuntime, FreeAcceptsOnlyPointersItHandedOut)
+{
+    const size_t before = cpu_runtime::liveAllocationCount();
+    char* p = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&p), 1000), cudaSuccess);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 256, 0u);
+    EXPECT_EQ(cpu_runtime::liveAllocationCount(), before + 1);
+    EXPECT_EQ(cudaFree(p + 4), cudaErrorInvalidValue);  // inside, but not the start
+    int onStack = 0;
+    EXPECT_EQ(cudaFree(&onStack), cudaErrorInvalidValue);
+    EXPECT_EQ(cudaFree(nullptr), cudaSuccess);
+    EXPECT_EQ(cudaFree(p), cudaSuccess);
+    EXPECT_EQ(cudaFree(p), cudaErrorInvalidValue);  // twice
+    EXPECT_EQ(cpu_runtime::liveAllocationCount(), before);
+    cudaGetLastError();
+}
+
+TEST_F(CpuRuntime, CopiesMustStayInsideAnAllocation)
+{
+    float* p = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&p), 4 * sizeof(float)), cudaSuccess);
+    std::vector<float> host(5, 1.0f);
+    EXPECT_EQ(cudaMemcpy(p, host.data(), 4 * sizeof(float), cudaMemcpyHostToDevice), cudaSuccess);
+    EXPECT_EQ(cudaMemcpy(p, host.data(), 5 * sizeof(float), cudaMemcpyHostToDevice), cudaErrorInvalidValue);
+    EXPECT_EQ(cudaMemcpy(host.data(), p + 1, 3 * sizeof(float), cudaMemcpyDeviceToHost), cudaSuccess);
+    EXPECT_EQ(cudaFree(p), cudaSuccess);
+    cudaGetLastError();
+}
+
+TEST_F(CpuRuntime, InjectedFailureHitsExactlyTheNthUse)
+{
+    cpu_runtime::failCall("cudaMalloc", 2, cudaErrorMemoryAllocation);
+    void* first = nullptr;
+    void* second = reinterpret_cast<void*>(1);
+    void* third = nullptr;
+    EXPECT_EQ(cudaMalloc(&first, 8), cudaSuccess);
+    EXPECT_EQ(cudaMalloc(&second, 8), cudaErrorMemoryAllocation);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(cudaMalloc(&third, 8), cudaSuccess);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorMemoryAllocation);
+    cudaFree(first);
+    cudaFree(third);
+}
+
+TEST_F(CpuRuntime, InjectedLaunchFailureSkipsTheKernel)
+{
+    float* h = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&h), 576 * sizeof(float)), cudaSuccess);
+    ASSERT_EQ(cudaMemset(h, 0, 576 * sizeof(float)), cudaSuccess);
+    cpu_runtime::failCall("cudaLaunchKernel", 1, cudaErrorLaunchOutOfResources);
+    launchInitWaterLB(dim3(1), dim3(576), h, h, h);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorLaunchOutOfResources);
+    EXPECT_EQ(readDevice(h, 576)[0], 0.0f);
+    cudaFree(h);
+}
+
+TEST_F(CpuRuntime, DefaultDeviceIsTheEmulatedOne)
+{
+    int count = 0;
+    ASSERT_EQ(cudaGetDeviceCount(&count), cudaSuccess);
+    ASSERT_EQ(count, 1);
+    cudaDeviceProp prop;
+    ASSERT_EQ(cudaGetDeviceProperties(&prop, 0), cudaSuccess);
+    EXPECT_EQ(prop.major, 9999);
+    EXPECT_EQ(prop.minor, 9999);
+    EXPECT_EQ(prop.multiProcessorCount, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_STRNE(prop.name, "");
+    int mode = -1;
+    EXPECT_EQ(cudaDeviceGetAttribute(&mode, cudaDevAttrComputeMode, 0), cudaSuccess);
+    EXPECT_EQ(mode, cudaComputeModeDefault);
+    EXPECT_EQ(cudaGetDeviceProperties(&prop, 1), cudaErrorInvalidDevice);
+    EXPECT_EQ(cudaGLSetGLDevice(1), cudaErrorInvalidDevice);
+    EXPECT_EQ(cudaGLSetGLDevice(0), cudaSuccess);
+    cudaGetLastError();
+}
+
+TEST_F(CpuRuntime, ReplacedDeviceListIsWhatTheRuntimeReports)
+{
+    std::vector<cpu_runtime::EmulatedDevice> devices;
+    ASSERT_TRUE(cpu_runtime::parseDeviceList("Alpha,5.2,10,1000;Beta,3.5,20,2000,2", &devices));
+    ASSERT_EQ(devices.size(), 2u);
+    cpu_runtime::setDevices(devices);
+    int count = 0;
+    ASSERT_EQ(cudaGetDeviceCount(&count), cudaSuccess);
+    EXPECT_EQ(count, 2);
+    cudaDeviceProp prop;
+    ASSERT_EQ(cudaGetDeviceProperties(&prop, 1), cudaSuccess);
+    EXPECT_STREQ(prop.name, "Beta");
+    EXPECT_EQ(prop.major * 10 + prop.minor, 35);
+    int clock = 0, mode = 0;
+    EXPECT_EQ(cudaDeviceGetAttribute(&clock, cudaDevAttrClockRate, 1), cudaSuccess);
+    EXPECT_EQ(cudaDeviceGetAttribute(&mode, cudaDevAttrComputeMode, 1), cudaSuccess);
+    EXPECT_EQ(clock, 2000);
+    EXPECT_EQ(mode, cudaComputeModeProhibited);
+    EXPECT_EQ(cudaGLSetGLDevice(1), cudaErrorDevicesUnavailable);
+
+    cpu_runtime::setDevices({});
+    EXPECT_EQ(cudaGetDeviceCount(&count), cudaErrorNoDevice);
+    EXPECT_EQ(count, 0);
+    void* p = nullptr;
+    EXPECT_EQ(cudaMalloc(&p, 4), cudaErrorNoDevice);
+
+    for (const char* malformed : {"x", "a,5,1,1", "a,5.2,1", "a,5.2,-1,1", "a,5.2,1,1,1,1", "a,5.2x,1,1"})
+        EXPECT_FALSE(cpu_runtime::parseDeviceList(malformed, &devices)) << malformed;
+    cudaGetLastError();
+}
+
+TEST_F(CpuRuntime, RecordsEachLaunchWithItsShape)
+{
+    float* h = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&h), 1152 * sizeof(float)), cudaSuccess);
+    cpu_runtime::recordLaunches(true);
+    launchInitWaterLB(dim3(2), dim3(576), h, h, h);
+    launchIncrementForce(dim3(1), dim3(2000), h);
+    const auto records = cpu_runtime::recordedLaunches();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].kernel, "kInitWaterLB");
+    EXPECT_EQ(records[0].grid.x, 2u);
+    EXPECT_EQ(records[0].block.x, 576u);
+    EXPECT_EQ(records[0].status, cudaSuccess);
+    EXPECT_EQ(records[1].kernel, "kIncrementForce");
+    EXPECT_EQ(records[1].status, cudaErrorInvalidConfiguration);
+    cudaFree(h);
+}
+
+TEST_F(CpuRuntime, BlocksAreSpreadOverEveryHardwareThread)
+{
+    const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+    EXPECT_EQ(cpu_runtime::workerCount(), hardware);
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    std::atomic<size_t> blocksRun{0};
+    cpu_runtime::runBlocksInParallel(4096, [&](size_t first, size_t end) {
+        // Long enough per range that every worker wakes before the work is gone.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        blocksRun += end - first;
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+    });
+    EXPECT_EQ(blocksRun.load(), 4096u);
+    EXPECT_EQ(threads.size(), hardware);
+}
+
+TEST(Mul24, MatchesTheDevicesTwentyFourBitMultiply)
+{
+    EXPECT_EQ(mul24(4128767, 9), 37158903);       // last cell's first distribution value
+    EXPECT_EQ(mul24(1 << 23, 1), -(1 << 23));     // bit 23 set: the index turns negative
+    EXPECT_EQ(mul24((1 << 23) - 1, 1), (1 << 23) - 1);
+    EXPECT_EQ(mul24(0xFFFFFF, 1), -1);
+    EXPECT_EQ(mul24(1 << 24, 5), 0);              // bits above 23 are ignored
+    EXPECT_EQ(mul24(-1, -1), 1);
+    EXPECT_EQ(mul24(-3, 7), -21);
+    EXPECT_EQ(mul24(0x7FFFFF, 0x7FFFFF), static_cast<int>(0xFF000001u));  // low 32 bits of the product
+    EXPECT_EQ(mul24(7167, 576), 4128192);
+}
+
+}  // namespace

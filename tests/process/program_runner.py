@@ -1,0 +1,65 @@
+"""Runs the real programs for process-level tests and watches their window
+through the X11 test tool. Paths come from the environment that CTest sets."""
+import os
+import subprocess
+import time
+
+PROGRAM = os.environ.get("SHALLOW_WATER_CPU", "")
+WINDOW_TOOL = os.environ.get("X11_WINDOW_TOOL", "")
+ARTIFACTS = os.environ.get("TEST_ARTIFACTS", "test-artifacts")
+TITLE = "Hello World"
+
+
+def environment(**overrides):
+    env = dict(os.environ)
+    for name in ("SHALLOW_WATER_CPU_FAIL", "SHALLOW_WATER_CPU_DEVICES"):
+        env.pop(name, None)
+    env.update(overrides)
+    return env
+
+
+def run_to_end(args=(), timeout=120, **env):
+    """Runs the program until it exits by itself; returns (status, out, err)."""
+    done = subprocess.run([PROGRAM, *args], env=environment(**env), capture_output=True, text=True, timeout=timeout)
+    return done.returncode, done.stdout, done.stderr
+
+
+class RunningProgram:
+    """The program started in the background, for tests that interact with
+    its window; stopped for certain when the test leaves the block."""
+
+    def __init__(self, args=(), **env):
+        self.process = subprocess.Popen([PROGRAM, *args], env=environment(**env), stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.communicate()
+
+    def window(self, timeout_ms=60000):
+        """(count, width, height) of the windows with the program's title."""
+        done = subprocess.run([WINDOW_TOOL, "find", TITLE, str(timeout_ms)], capture_output=True, text=True)
+        count, width, height = (int(v) for v in done.stdout.split())
+        return count, width, height
+
+    def close(self):
+        return subprocess.run([WINDOW_TOOL, "close", TITLE]).returncode == 0
+
+    def screenshot(self, name):
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        path = os.path.join(ARTIFACTS, name)
+        done = subprocess.run([WINDOW_TOOL, "screenshot", TITLE, path])
+        return path if done.returncode == 0 else None
+
+    def wait(self, timeout=60):
+        out, err = self.process.communicate(timeout=timeout)
+        return self.process.returncode, out, err
+
+    def frames_drawn_after(self, seconds):
+        """Lets the program run; true if it is still running afterwards."""
+        time.sleep(seconds)
+        return self.process.poll() is None
