@@ -8,6 +8,7 @@
 #include "display_pipeline.h"
 #include "grid_size.h"
 #include "model/water_model.h"
+#include "simulation_step.h"
 
 namespace {
 
@@ -53,12 +54,7 @@ bool ShallowWaterApp::initialize(int, char**)
 
 void ShallowWaterApp::update()
 {
-    model->collide(frameCounter > 0);
-    model->stream();
-    model->swapDistributions();
-    model->decayForces();
-    spawnRainDrops();
-    ++frameCounter;
+    advanceOneStep(*model, frameCounter);
     model->updateDisplay();
     refillDisplayTexture(texture, pixelBuffer);
 }

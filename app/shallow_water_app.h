@@ -27,9 +27,6 @@ public:
     // Deletes the GL objects (except the program) and the model.
     void release();
 
-    // Lets up to four random drops fall; one call per frame.
-    void spawnRainDrops();
-
     // Display objects, each creating the one before it in the chain
     // quad -> texture -> pixel buffer.
     bool createQuadGeometry();

@@ -1,11 +1,12 @@
-// The rain: a fixed-seed random stream decides each frame whether drops
-// fall (at most four) and where, so every run sees the same drops.
+// The simulation step of one frame, and the rain that falls in it: a
+// fixed-seed random stream decides each frame whether drops fall (at most
+// four) and where, so every run sees the same drops.
 #include <cstdint>
 #include <random>
 
 #include "grid_size.h"
 #include "model/water_model.h"
-#include "shallow_water_app.h"
+#include "simulation_step.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ double nextProbability(std::mt19937& rng)
 
 // Each call draws 1 + 3d outputs for d drops: a probability, then per drop
 // a column, a row and the next probability (drawn even after the fourth).
-void ShallowWaterApp::spawnRainDrops()
+void spawnRainDrops(WaterModel& model)
 {
     if (rainRng == nullptr) rainRng = new std::mt19937(kRainSeed);
     std::mt19937& rng = *rainRng;
@@ -41,8 +42,18 @@ void ShallowWaterApp::spawnRainDrops()
         if (drops == kMaxDropsPerFrame) break;
         const uint32_t column = static_cast<uint32_t>(rng()) % kGridWidth;
         const uint32_t row = static_cast<uint32_t>(rng()) % kGridHeight;
-        model->addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius);
+        model.addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius);
         ++drops;
         probability = nextProbability(rng);
     }
+}
+
+void advanceOneStep(WaterModel& model, int32_t& frameCounter)
+{
+    model.collide(frameCounter > 0);
+    model.stream();
+    model.swapDistributions();
+    model.decayForces();
+    spawnRainDrops(model);
+    ++frameCounter;
 }
