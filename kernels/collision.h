@@ -34,27 +34,26 @@ SW_DEVICE float relaxWithForce(float p, float feq, float omega, float oneMinusOm
     return fusedMulAdd(force, forceWeight, relaxed);
 }
 
-SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, const float* fy, float* h,
-                               bool fInitialized)
+// Collides one cell in place and returns its depth before collision.
+// values[k] is the cell's value of direction k: read first (unless this is
+// the first step, which starts from still water), then overwritten. The
+// GPU passes a pointer to the cell's nine values; the CPU backend may pass
+// a view into a transposed copy of a block's cells.
+template <typename CellValues>
+SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitialized)
 {
-    // The cell index is an ordinary product here; the offset of its nine
-    // values is the 24-bit one.
-    const int i = static_cast<int>(t.blockIdx.x * t.blockDim.x + t.threadIdx.x);
-    float* cell = f + mul24(i, 9);
-
     float depth = kInitialDepth;
     float u = 0.0f;
     float v = 0.0f;
-    float p[9];
+    float p[9] = {};
     if (fInitialized) {
-        for (int k = 0; k < 9; ++k) p[k] = cell[k];
+        for (int k = 0; k < 9; ++k) p[k] = values[k];
         depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
         const float mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
         const float my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
         u = mx / depth;
         v = my / depth;
     }
-    h[i] = depth;
 
     const float g = c_gacl;
     const float q = fusedMulAdd(u, u, v * v);
@@ -77,16 +76,33 @@ SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, 
 
     const float omega = c_omega;
     const float oneMinusOmega = 1.0f - omega;
-    const float Fx = fx[i];
-    const float Fy = fy[i];
     const float moving = 1.0f / 6.0f;
-    cell[0] = relaxWithForce(p[0], feq[0], omega, oneMinusOmega, Fx, Fy, c_ex0, c_ey0, 0.0f);
-    cell[1] = relaxWithForce(p[1], feq[1], omega, oneMinusOmega, Fx, Fy, c_ex1, c_ey1, moving);
-    cell[2] = relaxWithForce(p[2], feq[2], omega, oneMinusOmega, Fx, Fy, c_ex2, c_ey2, moving);
-    cell[3] = relaxWithForce(p[3], feq[3], omega, oneMinusOmega, Fx, Fy, c_ex3, c_ey3, moving);
-    cell[4] = relaxWithForce(p[4], feq[4], omega, oneMinusOmega, Fx, Fy, c_ex4, c_ey4, moving);
-    cell[5] = relaxWithForce(p[5], feq[5], omega, oneMinusOmega, Fx, Fy, c_ex5, c_ey5, moving);
-    cell[6] = relaxWithForce(p[6], feq[6], omega, oneMinusOmega, Fx, Fy, c_ex6, c_ey6, moving);
-    cell[7] = relaxWithForce(p[7], feq[7], omega, oneMinusOmega, Fx, Fy, c_ex7, c_ey7, moving);
-    cell[8] = relaxWithForce(p[8], feq[8], omega, oneMinusOmega, Fx, Fy, c_ex8, c_ey8, moving);
+    values[0] = relaxWithForce(p[0], feq[0], omega, oneMinusOmega, Fx, Fy, c_ex0, c_ey0, 0.0f);
+    values[1] = relaxWithForce(p[1], feq[1], omega, oneMinusOmega, Fx, Fy, c_ex1, c_ey1, moving);
+    values[2] = relaxWithForce(p[2], feq[2], omega, oneMinusOmega, Fx, Fy, c_ex2, c_ey2, moving);
+    values[3] = relaxWithForce(p[3], feq[3], omega, oneMinusOmega, Fx, Fy, c_ex3, c_ey3, moving);
+    values[4] = relaxWithForce(p[4], feq[4], omega, oneMinusOmega, Fx, Fy, c_ex4, c_ey4, moving);
+    values[5] = relaxWithForce(p[5], feq[5], omega, oneMinusOmega, Fx, Fy, c_ex5, c_ey5, moving);
+    values[6] = relaxWithForce(p[6], feq[6], omega, oneMinusOmega, Fx, Fy, c_ex6, c_ey6, moving);
+    values[7] = relaxWithForce(p[7], feq[7], omega, oneMinusOmega, Fx, Fy, c_ex7, c_ey7, moving);
+    values[8] = relaxWithForce(p[8], feq[8], omega, oneMinusOmega, Fx, Fy, c_ex8, c_ey8, moving);
+    return depth;
+}
+
+// The collision's thread-to-cell mapping: an ordinary 32-bit product for
+// the cell, the 24-bit one for the offset of its nine values.
+SW_DEVICE int collisionCellIndex(const ThreadIndex& t)
+{
+    return static_cast<int>(t.blockIdx.x * t.blockDim.x + t.threadIdx.x);
+}
+
+SW_DEVICE void collisionCell(int i, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
+{
+    h[i] = collideCell(f + mul24(i, 9), fx[i], fy[i], fInitialized);
+}
+
+SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, const float* fy, float* h,
+                               bool fInitialized)
+{
+    collisionCell(collisionCellIndex(t), f, fx, fy, h, fInitialized);
 }

@@ -12,6 +12,8 @@
 #include "kernel_launch.h"
 #include "stream.h"
 
+#include <type_traits>
+
 namespace {
 
 Index3 toIndex(dim3 d)
@@ -58,18 +60,88 @@ void launchSimple(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, 
     forEachBlock(kernel, grid, block, [&](const ThreadIndex& t) { forEachThread(t, threadBody); });
 }
 
+// In a one-dimensional launch of at most 2^23 threads the 24-bit index
+// arithmetic is exact, so block b's threads handle the cells
+// b * blockDim .. (b + 1) * blockDim - 1 in order. Such blocks run as plain
+// loops over their cells, which the compiler vectorises; any other shape runs
+// thread by thread through the same cell code.
+bool coversCellsInOrder(dim3 grid, dim3 block)
+{
+    return grid.y == 1 && grid.z == 1 && block.y == 1 && block.z == 1 &&
+           static_cast<unsigned long long>(grid.x) * block.x <= (1u << 23);
+}
+
+// A kernel with one thread per cell: cellOf maps a thread to its cell,
+// cellBody does the cell's work.
+template <typename CellOf, typename CellBody>
+void launchOneCellPerThread(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, CellOf cellOf,
+                            CellBody cellBody)
+{
+    if (!coversCellsInOrder(grid, block)) {
+        launchSimple(kernel, grid, block, [&](const ThreadIndex& t) { cellBody(cellOf(t)); });
+        return;
+    }
+    forEachBlock(kernel, grid, block, [&](const ThreadIndex& t) {
+        const int first = static_cast<int>(t.blockIdx.x * t.blockDim.x);
+        const int end = first + static_cast<int>(t.blockDim.x);
+        for (int i = first; i < end; ++i) cellBody(i);
+    });
+}
+
+constexpr int kMaxThreadsPerBlock = 1024;
+
+// Direction k of cell c in a block's transposed copy of its distributions
+// (row k holds every cell's direction k), so that the collision of
+// consecutive cells reads and writes consecutive floats. The fixed row
+// length lets the compiler see that the rows never overlap.
+struct TransposedCell {
+    float* cell;
+    float& operator[](int k) const { return cell[k * kMaxThreadsPerBlock]; }
+};
+
 }  // namespace
 
 void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
-    launchSimple({"kInitWaterLB", 0}, grid, block,
-                 [=](const ThreadIndex& t) { initWaterThread(t, h, fx, fy); });
+    launchOneCellPerThread({"kInitWaterLB", 0}, grid, block, cellIndex1D,
+                           [=](int i) { initWaterCell(i, h, fx, fy); });
 }
 
 void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
-    launchSimple({"kCollision3", 0}, grid, block,
-                 [=](const ThreadIndex& t) { collisionThread(t, f, fx, fy, h, fInitialized); });
+    const cpu_runtime::KernelInfo kernel{"kCollision3", 0};
+    if (!coversCellsInOrder(grid, block)) {
+        launchSimple(kernel, grid, block,
+                     [=](const ThreadIndex& t) { collisionThread(t, f, fx, fy, h, fInitialized); });
+        return;
+    }
+    // Each block's cells are collided in a transposed copy, then written back.
+    forEachBlock(kernel, grid, block, [=](const ThreadIndex& t) {
+        const int cells = static_cast<int>(t.blockDim.x);
+        const int first = static_cast<int>(t.blockIdx.x) * cells;
+        float* values = f + static_cast<size_t>(first) * 9;
+        float transposed[9 * kMaxThreadsPerBlock];
+        if (fInitialized) {
+            for (int c = 0; c < cells; ++c)
+                for (int k = 0; k < 9; ++k) transposed[k * kMaxThreadsPerBlock + c] = values[c * 9 + k];
+        }
+        // The flag is a literal in each loop so that the compiler drops the
+        // untaken branch and vectorises across cells.
+        // The fields never overlap: saying so spares the loop alias checks.
+        float* __restrict depths = h + first;
+        const float* __restrict forceX = fx + first;
+        const float* __restrict forceY = fy + first;
+        auto collideAll = [&](auto initialized) {
+            for (int c = 0; c < cells; ++c)
+                depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], initialized.value);
+        };
+        if (fInitialized)
+            collideAll(std::true_type{});
+        else
+            collideAll(std::false_type{});
+        for (int c = 0; c < cells; ++c)
+            for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kMaxThreadsPerBlock + c];
+    });
 }
 
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
@@ -85,7 +157,8 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
-    launchSimple({"kIncrementForce", 0}, grid, block, [=](const ThreadIndex& t) { incrementForceThread(t, force); });
+    launchOneCellPerThread({"kIncrementForce", 0}, grid, block, cellIndex1D,
+                           [=](int i) { incrementForceCell(i, force); });
 }
 
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
@@ -98,6 +171,6 @@ void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float str
 
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
-    launchSimple({"kHeightMapToTexture", 0}, grid, block,
-                 [=](const ThreadIndex& t) { heightMapThread(t, h, pixels); });
+    launchOneCellPerThread({"kHeightMapToTexture", 0}, grid, block, cellIndex1D,
+                           [=](int i) { heightMapCell(i, h, pixels); });
 }

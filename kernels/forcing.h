@@ -33,9 +33,8 @@ SW_DEVICE void rainDropThread(const ThreadIndex& t, int x, int y, float radius, 
 // Fixed fade per step; values within it snap to zero, and so does NaN.
 constexpr float kForceDecayStep = 1e-5f;
 
-SW_DEVICE void incrementForceThread(const ThreadIndex& t, float* force)
+SW_DEVICE void incrementForceCell(int i, float* force)
 {
-    const int i = cellIndex1D(t);
     const float a = force[i];
     if (a > kForceDecayStep) {
         force[i] = a + -kForceDecayStep;
@@ -44,4 +43,9 @@ SW_DEVICE void incrementForceThread(const ThreadIndex& t, float* force)
     } else {
         force[i] = 0.0f;
     }
+}
+
+SW_DEVICE void incrementForceThread(const ThreadIndex& t, float* force)
+{
+    incrementForceCell(cellIndex1D(t), force);
 }

@@ -21,8 +21,12 @@ SW_DEVICE unsigned int depthToPixel(float d)
     return 0xFF000000u | (c << 16) | (c << 8) | c;
 }
 
+SW_DEVICE void heightMapCell(int i, const float* h, unsigned int* pixels)
+{
+    pixels[i] = depthToPixel(h[i]);
+}
+
 SW_DEVICE void heightMapThread(const ThreadIndex& t, const float* h, unsigned int* pixels)
 {
-    const int i = cellIndex1D(t);
-    pixels[i] = depthToPixel(h[i]);
+    heightMapCell(cellIndex1D(t), h, pixels);
 }

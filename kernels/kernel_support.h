@@ -16,10 +16,14 @@
 
 #include <cmath>
 
+// Per-thread code is always inlined into its loop, so that the CPU backend
+// can vectorise across threads.
 #if defined(__CUDACC__)
 #define SW_DEVICE __device__ __forceinline__
+#elif defined(_MSC_VER)
+#define SW_DEVICE __forceinline
 #else
-#define SW_DEVICE inline
+#define SW_DEVICE inline __attribute__((always_inline))
 #endif
 
 struct Index3 {
