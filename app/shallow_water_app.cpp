@@ -4,8 +4,11 @@
 #include <cuda_gl_interop.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "display_pipeline.h"
+#include "gpu/helper_cuda.h"
+#include "gpu/helper_cuda_gl.h"
 #include "grid_size.h"
 #include "model/water_model.h"
 #include "simulation_step.h"
@@ -32,10 +35,20 @@ ShallowWaterApp::~ShallowWaterApp()
     s_instance = nullptr;
 }
 
-bool ShallowWaterApp::initialize(int, char**)
+bool ShallowWaterApp::initialize(int argc, char** argv)
 {
-    // Device choice: bind the first device for GL interoperability.
-    cudaGLSetGLDevice(0);
+    // Device choice: the one the command line names, else the fastest. Both
+    // paths end the process themselves on fatal CUDA failures.
+    if (hasCommandLineFlag(argc, argv, "device")) {
+        if (gpuGLDeviceInit(argc, argv) < 0) {
+            std::printf("no CUDA capable devices found, exiting...\n");
+            cudaDeviceReset();
+            std::exit(0);
+        }
+    } else {
+        // A failed binding shows up in the model's first CUDA call.
+        cudaGLSetGLDevice(gpuGetMaxGflopsDeviceId());
+    }
 
     model = createWaterModel(kGridWidth, kGridHeight);
     if (model == nullptr) {
