@@ -1,0 +1,118 @@
+// The CPU backend's launch paths run whole blocks as vectorised loops; they
+// must give exactly what the kernels' per-thread code gives, thread by
+// thread, for any input (edge values included).
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "kernels/collision.h"
+#include "kernels/forcing.h"
+#include "kernels/height_map.h"
+#include "kernels/kernel_launch.h"
+#include "test_support.h"
+
+namespace {
+
+using CpuKernelPaths = CpuRuntimeTest;
+
+constexpr int kBlocks = 6;
+constexpr int kBlockSize = 576;
+constexpr int kCells = kBlocks * kBlockSize;
+
+// Plausible depths and velocities, with extremes and non-finite values mixed in.
+std::vector<float> testValues(size_t count, float scale, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> plausible(-scale, scale);
+    const float edges[] = {0.0f, -0.0f, 1e-5f, -1e-5f, 1e-38f, std::numeric_limits<float>::denorm_min(),
+                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(), 3.0e38f};
+    std::vector<float> values(count);
+    for (size_t i = 0; i < count; ++i)
+        values[i] = (rng() % 16 == 0) ? edges[rng() % (sizeof(edges) / sizeof(edges[0]))] : plausible(rng);
+    return values;
+}
+
+// Runs a one-dimensional kernel's per-thread code for every thread of the
+// launch the application uses, in host memory.
+template <typename ThreadBody>
+void runEveryThread(ThreadBody body)
+{
+    for (unsigned b = 0; b < kBlocks; ++b)
+        for (unsigned x = 0; x < kBlockSize; ++x)
+            body(ThreadIndex{{b, 0, 0}, {x, 0, 0}, {kBlockSize, 1, 1}, {kBlocks, 1, 1}});
+}
+
+// Equal bits, or NaN on both sides: which NaN an operation returns is the
+// processor's choice (x86 and vector units differ in sign and payload, the
+// GPU returns one canonical NaN), so NaNs are compared as NaNs.
+void expectSameBits(const std::vector<float>& actual, const std::vector<float>& expected, const char* what)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < actual.size(); ++i) {
+        if (std::isnan(actual[i]) && std::isnan(expected[i])) continue;
+        ASSERT_EQ(bitsOf(actual[i]), bitsOf(expected[i])) << what << " differs at " << i;
+    }
+}
+
+TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
+{
+    for (bool fInitialized : {false, true}) {
+        // Distributions near still water, so that depth and velocity are
+        // mostly ordinary, plus edge values.
+        std::vector<float> f = testValues(kCells * 9, 0.01f, 1);
+        for (size_t i = 0; i < f.size(); ++i) f[i] = std::fabs(f[i]) + 0.001f;
+        std::vector<float> fx = testValues(kCells, 5e-5f, 2);
+        std::vector<float> fy = testValues(kCells, 5e-5f, 3);
+
+        std::vector<float> expectedF = f;
+        std::vector<float> expectedH(kCells);
+        runEveryThread([&](const ThreadIndex& t) {
+            collisionThread(t, expectedF.data(), fx.data(), fy.data(), expectedH.data(), fInitialized);
+        });
+
+        float *dF, *dFx, *dFy, *dH;
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), f.size() * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFx), kCells * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFy), kCells * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dH), kCells * 4), cudaSuccess);
+        writeDevice(dF, f);
+        writeDevice(dFx, fx);
+        writeDevice(dFy, fy);
+        launchCollision3(dim3(kBlocks), dim3(kBlockSize), dF, dFx, dFy, dH, fInitialized);
+        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+        expectSameBits(readDevice(dF, f.size()), expectedF, "f");
+        expectSameBits(readDevice(dH, kCells), expectedH, "h");
+        for (float* p : {dF, dFx, dFy, dH}) cudaFree(p);
+    }
+}
+
+TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
+{
+    const std::vector<float> force = testValues(kCells, 5e-5f, 4);
+    std::vector<float> depth = testValues(kCells, 0.001f, 5);
+    for (float& d : depth) d += 0.05f;
+
+    std::vector<float> expectedForce = force;
+    std::vector<unsigned> expectedPixels(kCells);
+    runEveryThread([&](const ThreadIndex& t) {
+        incrementForceThread(t, expectedForce.data());
+        heightMapThread(t, depth.data(), expectedPixels.data());
+    });
+
+    float *dForce, *dDepth;
+    unsigned* dPixels;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dForce), kCells * 4), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dDepth), kCells * 4), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dPixels), kCells * 4), cudaSuccess);
+    writeDevice(dForce, force);
+    writeDevice(dDepth, depth);
+    launchIncrementForce(dim3(kBlocks), dim3(kBlockSize), dForce);
+    launchHeightMapToTexture(dim3(kBlocks), dim3(kBlockSize), dDepth, dPixels);
+    ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+    expectSameBits(readDevice(dForce, kCells), expectedForce, "force");
+    EXPECT_EQ(readDevice(dPixels, kCells), expectedPixels);
+    for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)}) cudaFree(p);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// Runs every kernel on the same seeded random inputs (edge values
+// included) and prints one FNV-1a hash per output, optionally saving the
+// raw outputs. Built for both backends: the two programs' lines must be
+// identical, which is how the GPU is checked bit for bit against the CPU.
+//
+//   kernel-crosscheck-<backend> [OUTPUT_DIR]
+#include <cuda_runtime.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernels/kernel_launch.h"
+#include "model/water_model.h"
+
+namespace {
+
+constexpr int kWidth = 576;
+constexpr int kHeight = 384;
+constexpr int kCells = kWidth * kHeight;
+constexpr int kBlock = 576;
+
+uint64_t fnv1a64(const void* data, size_t bytes)
+{
+    uint64_t hash = 14695981039346656037ull;
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < bytes; ++i) {
+        hash ^= p[i];
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// Which NaN an operation returns is the processor's choice (the GPU returns
+// one canonical NaN, x86 another), so every NaN is hashed as the same one.
+void canonicaliseNaNs(std::vector<float>& values)
+{
+    for (float& v : values)
+        if (std::isnan(v)) v = std::numeric_limits<float>::quiet_NaN();
+}
+
+void canonicaliseNaNs(std::vector<unsigned>&) {}
+
+// Values around `centre` within +-spread, one in sixteen replaced by an
+// edge value (zeros of both signs, tiny, huge, infinite, NaN).
+std::vector<float> randomValues(size_t count, float centre, float spread, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> offset(-spread, spread);
+    const float edges[] = {0.0f, -0.0f, 1e-5f, -1e-5f, 1e-38f, std::numeric_limits<float>::denorm_min(),
+                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(), 3.0e38f, 0.0495f, 0.0505f};
+    std::vector<float> values(count);
+    for (float& v : values)
+        v = (rng() % 16 == 0) ? edges[rng() % (sizeof(edges) / sizeof(edges[0]))] : centre + offset(rng);
+    return values;
+}
+
+class Checker {
+public:
+    explicit Checker(const char* outputDir) : outputDir_(outputDir ? outputDir : "") {}
+
+    template <typename T>
+    T* upload(const std::vector<T>& host)
+    {
+        void* device = nullptr;
+        if (cudaMalloc(&device, host.size() * sizeof(T)) != cudaSuccess ||
+            cudaMemcpy(device, host.data(), host.size() * sizeof(T), cudaMemcpyHostToDevice) != cudaSuccess) {
+            std::fprintf(stderr, "device allocation or copy failed\n");
+            failed_ = true;
+        }
+        allocations_.push_back(device);
+        return static_cast<T*>(device);
+    }
+
+    // Prints the hash of a device array (and saves it) under the given name.
+    template <typename T>
+    void report(const char* name, const T* device, size_t count)
+    {
+        const cudaError_t launch = cudaDeviceSynchronize();
+        std::vector<T> host(count);
+        if (launch != cudaSuccess ||
+            cudaMemcpy(host.data(), device, count * sizeof(T), cudaMemcpyDeviceToHost) != cudaSuccess) {
+            std::fprintf(stderr, "%s: %s\n", name, cudaGetErrorString(launch != cudaSuccess ? launch : cudaGetLastError()));
+            failed_ = true;
+            return;
+        }
+        canonicaliseNaNs(host);
+        std::printf("%-24s %016llx\n", name,
+                    static_cast<unsigned long long>(fnv1a64(host.data(), count * sizeof(T))));
+        if (!outputDir_.empty()) {
+            const std::string path = outputDir_ + "/" + name + ".bin";
+            if (FILE* file = std::fopen(path.c_str(), "wb")) {
+                std::fwrite(host.data(), sizeof(T), count, file);
+                std::fclose(file);
+            }
+        }
+    }
+
+    bool failed() const { return failed_ || cudaGetLastError() != cudaSuccess; }
+
+    ~Checker()
+    {
+        for (void* p : allocations_) cudaFree(p);
+    }
+
+private:
+    std::string outputDir_;
+    std::vector<void*> allocations_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Checker check(argc > 1 ? argv[1] : nullptr);
+    const dim3 cellGrid(kCells / kBlock);
+    const dim3 cellBlock(kBlock);
+
+    float* h = check.upload(std::vector<float>(kCells, 1.0f));
+    float* fx = check.upload(randomValues(kCells, 0.0f, 6e-5f, 11));
+    float* fy = check.upload(randomValues(kCells, 0.0f, 6e-5f, 12));
+    launchInitWaterLB(cellGrid, cellBlock, h, fx, fy);
+    check.report("init-h", h, kCells);
+    check.report("init-fx", fx, kCells);
+
+    // First step: still water with random forces; the previous content of f
+    // must not matter.
+    float* f = check.upload(randomValues(kCells * 9, 0.0f, 1.0f, 13));
+    float* forceX = check.upload(randomValues(kCells, 0.0f, 6e-5f, 14));
+    float* forceY = check.upload(randomValues(kCells, 0.0f, 6e-5f, 15));
+    launchCollision3(cellGrid, cellBlock, f, forceX, forceY, h, false);
+    check.report("collide-first-f", f, kCells * 9);
+    check.report("collide-first-h", h, kCells);
+
+    // Later steps: distributions near still water (0.05 deep), edge values mixed in.
+    float* g = check.upload(randomValues(kCells * 9, 0.0056f, 0.002f, 16));
+    launchCollision3(cellGrid, cellBlock, g, forceX, forceY, h, true);
+    check.report("collide-f", g, kCells * 9);
+    check.report("collide-h", h, kCells);
+
+    float* streamed = check.upload(std::vector<float>(kCells * 9, 0.0f));
+    launchStream(dim3(kWidth / 16, kHeight / 16), dim3(18, 18), g, streamed);
+    check.report("stream", streamed, kCells * 9);
+
+    launchIncrementForce(cellGrid, cellBlock, forceX);
+    launchIncrementForce(cellGrid, cellBlock, forceY);
+    check.report("decay-fx", forceX, kCells);
+    check.report("decay-fy", forceY, kCells);
+
+    // Drops inside, on edges and corners, of several radii and strengths,
+    // over the faded forces (they overwrite inside their disc).
+    struct Drop {
+        int x, y;
+        float radius, strength;
+    };
+    const Drop drops[] = {{288, 192, 89.6f, 0.0002f}, {0, 0, 89.6f, 0.0002f},       {575, 383, 89.6f, -0.0003f},
+                          {3, 200, 7.9f, 0.001f},     {570, 10, 8.0f, 0.0002f},     {300, 100, 0.5f, 1.0f},
+                          {100, 300, 33.3f, 1e-30f},  {-40, 190, 89.6f, 0.0002f}};
+    for (const Drop& d : drops) {
+        const int k = static_cast<int>(std::floor((d.radius + d.radius) * 0.0625f));
+        launchRainDrop(dim3(k + 1, k + 1), dim3(16, 16), d.x, d.y, d.radius, d.strength, forceX, forceY, kWidth,
+                       kHeight);
+    }
+    check.report("rain-fx", forceX, kCells);
+    check.report("rain-fy", forceY, kCells);
+
+    float* depth = check.upload(randomValues(kCells, 0.05f, 0.0008f, 17));
+    unsigned* pixels = check.upload(std::vector<unsigned>(kCells, 0u));
+    launchHeightMapToTexture(cellGrid, cellBlock, depth, pixels);
+    check.report("pixels", pixels, kCells);
+
+    // A model run: 40 steps with a drop every fourth step.
+    WaterModel* model = createWaterModel(kWidth, kHeight);
+    if (model == nullptr) return 1;
+    for (int step = 0; step < 40; ++step) {
+        model->collide(step > 0);
+        model->stream();
+        model->swapDistributions();
+        model->decayForces();
+        if (step % 4 == 0) model->addRainDrop(static_cast<float>((step * 97) % kWidth),
+                                              static_cast<float>((step * 61) % kHeight), 0.0002f, 89.6f);
+    }
+    check.report("model-h", model->h, kCells);
+    check.report("model-f", model->f, kCells * 9);
+    destroyWaterModel(model);
+
+    if (check.failed()) {
+        std::fprintf(stderr, "kernel cross-check failed\n");
+        return 1;
+    }
+    return 0;
+}
