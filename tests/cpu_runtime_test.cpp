@@ -1,5 +1,6 @@
 // The CPU runtime behaves like the CUDA runtime where the program relies on
 // it: status codes, last-error semantics, launch validation, memory rules.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -86,6 +87,26 @@ TEST_F(CpuRuntime, CopiesMustStayInsideAnAllocation)
     EXPECT_EQ(cudaMemcpy(host.data(), p + 1, 3 * sizeof(float), cudaMemcpyDeviceToHost), cudaSuccess);
     EXPECT_EQ(cudaFree(p), cudaSuccess);
     cudaGetLastError();
+}
+
+TEST_F(CpuRuntime, DeviceToDeviceCopiesMoveEveryByte)
+{
+    // Several chunks of the parallel copy, and a ragged end.
+    const size_t count = (7u << 20) / 2 + 13;
+    std::vector<uint8_t> pattern(count);
+    for (size_t i = 0; i < count; ++i) pattern[i] = static_cast<uint8_t>(i * 131 + (i >> 16));
+    uint8_t *a = nullptr, *b = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&a), count), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&b), count), cudaSuccess);
+    writeDevice(a, pattern);
+    ASSERT_EQ(cudaMemcpy(b, a, count, cudaMemcpyDeviceToDevice), cudaSuccess);
+    EXPECT_EQ(readDevice(b, count), pattern);
+    // Overlapping ranges within one allocation move like memmove.
+    ASSERT_EQ(cudaMemcpy(a + 1, a, count - 1, cudaMemcpyDeviceToDevice), cudaSuccess);
+    const auto shifted = readDevice(a, count);
+    EXPECT_TRUE(std::equal(pattern.begin(), pattern.end() - 1, shifted.begin() + 1));
+    cudaFree(a);
+    cudaFree(b);
 }
 
 TEST_F(CpuRuntime, InjectedFailureHitsExactlyTheNthUse)
