@@ -1,6 +1,7 @@
 // Hand-over of each frame's image to OpenGL: the depth becomes pixel words
 // written straight into the GL pixel buffer, mapped for CUDA around the
-// launch.
+// launch. The launch itself also serves callers without GL, which pass a
+// device buffer of their own.
 #include <glad/gl.h>
 
 #include <cuda_gl_interop.h>
@@ -27,14 +28,23 @@ bool WaterModel::updateDisplay()
         if (status != cudaSuccess) {
             checkCudaStatus(status);
         } else {
-            launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h,
-                                     static_cast<unsigned int*>(pixels));
-            status = cudaGetLastError();
-            checkCudaStatus(status);
+            status = writeDepthPixels(static_cast<unsigned int*>(pixels));
         }
     }
     // Unmapping hands the pixels to GL; it is done even after a failure and
     // its own failure does not change the result.
-    checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
+    const bool unmapped = checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
+    // A failed call also leaves its status as the runtime's last error. It
+    // is reported here; clear it so that the next launch check does not
+    // report it again as a failure of its own.
+    if (!unmapped || status != cudaSuccess) cudaGetLastError();
     return checkCudaStatus(status);
+}
+
+cudaError_t WaterModel::writeDepthPixels(unsigned int* pixels)
+{
+    launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, pixels);
+    const cudaError_t status = cudaGetLastError();
+    checkCudaStatus(status);
+    return status;
 }

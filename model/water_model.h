@@ -29,6 +29,11 @@ struct WaterModel {
     // Display output through a GL pixel buffer shared with CUDA.
     bool registerPixelBuffer(unsigned int pbo);
     bool updateDisplay();
+
+    // Writes one grey pixel word per cell of the depth into pixels
+    // (cellCount words of device memory). Returns the launch's last-error
+    // status, already reported when it is a failure.
+    cudaError_t writeDepthPixels(unsigned int* pixels);
 };
 
 // Threads per block of the one-dimensional kernels, one thread per cell.

@@ -1,0 +1,147 @@
+"""The depth image of the real CPU program: grey still water on the screen,
+start-ups that fail in the display pipeline, and the exported GPU hint."""
+import os
+import re
+import struct
+import time
+import unittest
+import zlib
+
+from program_runner import PROGRAM, RunningProgram, run_to_end
+
+STILL_WATER = (127, 127, 127)
+
+
+def read_png_rgb(path):
+    """(width, height, rows of (r, g, b) tuples) of an 8-bit RGB PNG as the
+    window tool writes it (no interlacing)."""
+    with open(path, "rb") as file:
+        data = file.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG file")
+    offset, compressed, header = 8, b"", None
+    while offset < len(data):
+        length, kind = struct.unpack(">I4s", data[offset:offset + 8])
+        body = data[offset + 8:offset + 8 + length]
+        offset += 12 + length
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            compressed += body
+    width, height, depth, colour, _, _, interlace = header
+    if (depth, colour, interlace) != (8, 2, 0):
+        raise ValueError("expected 8-bit RGB without interlacing")
+    raw = zlib.decompress(compressed)
+    stride = width * 3
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for i in range(stride):
+            left = line[i - 3] if i >= 3 else 0
+            up = previous[i]
+            corner = previous[i - 3] if i >= 3 else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + up) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                predictor = left if pa <= pb and pa <= pc else (up if pb <= pc else corner)
+                line[i] = (line[i] + predictor) & 0xFF
+        rows.append([tuple(line[i:i + 3]) for i in range(0, stride, 3)])
+        previous = line
+    return width, height, rows
+
+
+def elf_symbol(path, name):
+    """(binding, size, bytes of its initial value) of a data symbol in the
+    symbol table of a 64-bit little-endian ELF file; None if absent."""
+    with open(path, "rb") as file:
+        elf = file.read()
+    if elf[:6] != b"\x7fELF\x02\x01":
+        raise ValueError("not a 64-bit little-endian ELF file")
+    section_offset, = struct.unpack_from("<Q", elf, 0x28)
+    entry_size, count = struct.unpack_from("<HH", elf, 0x3A)
+    sections = [struct.unpack_from("<IIQQQQIIQQ", elf, section_offset + i * entry_size) for i in range(count)]
+    for _, kind, _, _, offset, size, link, _, _, symbol_size in sections:
+        if kind != 2:  # SHT_SYMTAB
+            continue
+        strings = sections[link][4]
+        for at in range(offset, offset + size, symbol_size):
+            name_at, info, _, index, value, value_size = struct.unpack_from("<IBBHQQ", elf, at)
+            end = elf.index(b"\0", strings + name_at)
+            if elf[strings + name_at:end].decode() != name:
+                continue
+            section_address, section_file_offset = sections[index][3:5]
+            start = section_file_offset + value - section_address
+            return info >> 4, value_size, elf[start:start + value_size]
+    return None
+
+
+class GreyWater(unittest.TestCase):
+    def test_the_window_shows_still_water_as_grey_127(self):
+        with RunningProgram() as program:
+            self.assertEqual(program.window(), (1, 640, 480))
+            # The window may not be shown yet, nor the first frames drawn;
+            # rain starts in frame 11 and leaves only small rings for a while.
+            deadline = time.monotonic() + 120
+            while True:
+                path = program.screenshot("display-grey-water.png")
+                if path is not None:
+                    width, height, rows = read_png_rgb(path)
+                    pixels = [pixel for row in rows for pixel in row]
+                    still = sum(1 for pixel in pixels if pixel == STILL_WATER)
+                    if still >= 0.95 * len(pixels):
+                        break
+                if time.monotonic() > deadline:
+                    break
+                time.sleep(0.5)
+            self.assertIsNotNone(path, "no screenshot of the window")
+            self.assertEqual((width, height), (640, 480))
+            self.assertGreaterEqual(still, 0.95 * len(pixels), f"only {still} still-water pixels, see {path}")
+            not_grey = [pixel for pixel in pixels if pixel[0] != pixel[1] or pixel[1] != pixel[2]]
+            self.assertEqual(not_grey[:5], [], f"coloured pixels in {path}")
+
+            self.assertTrue(program.close())
+            status, out, err = program.wait()
+            self.assertEqual((status, out, err), (0, "", ""))
+
+
+class DisplayStartUpFailure(unittest.TestCase):
+    def test_failed_interop_registration_ends_with_status_0(self):
+        status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL="cudaGraphicsGLRegisterBuffer:1:219")
+        self.assertEqual(status, 0)
+        # The registration's own status, then the release's unregistration
+        # of the recorded buffer, which never got a registration.
+        self.assertEqual(out, "CUDA Runtime API error 219: invalid OpenGL or DirectX context.\n"
+                              "CUDA Runtime API error 400: invalid resource handle.\n")
+        self.assertEqual(err, "Failed to associated PBO with CUDA-OpenGL interoperability\n")
+
+    def test_shader_that_does_not_compile_ends_with_status_0(self):
+        # A GL driver that offers no GLSL 4.10 (the shader cache is off so
+        # that the compiler really runs).
+        status, out, err = run_to_end(MESA_GL_VERSION_OVERRIDE="3.3", MESA_GLSL_VERSION_OVERRIDE="330",
+                                      MESA_SHADER_CACHE_DISABLE="true")
+        self.assertEqual(status, 0)
+        self.assertEqual(out, "")
+        match = re.fullmatch(r"Vtx Compile failed:\n(.+)\nFailed to compile required OpenGL GLSL shaders\.\n", err,
+                             re.DOTALL)
+        self.assertIsNotNone(match, err)
+        self.assertLessEqual(len(match.group(1)), 255)
+
+
+class HybridGraphicsHint(unittest.TestCase):
+    def test_program_carries_the_discrete_gpu_request_with_value_1(self):
+        symbol = elf_symbol(os.path.realpath(PROGRAM), "NvOptimusEnablementCuda")
+        self.assertIsNotNone(symbol, "symbol not found")
+        binding, size, value = symbol
+        self.assertEqual(binding, 1, "not a global symbol")
+        self.assertEqual((size, value), (4, struct.pack("<i", 1)))
+
+
+if __name__ == "__main__":
+    unittest.main()
