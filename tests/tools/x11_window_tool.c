@@ -4,7 +4,8 @@
  *   x11_window_tool close TITLE               asks the window to close through
  *                                             the WM_DELETE_WINDOW protocol
  *   x11_window_tool screenshot TITLE FILE.png saves the window's pixels
- * Exit status 0 on success, 1 when the window is not there, 2 on errors. */
+ * Exit status 0 on success, 1 when the window is not there (or not shown),
+ * 2 on errors. */
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -30,6 +31,16 @@ static int collect(Display* display, Window window, const char* title, Window* m
         if (children != NULL) XFree(children);
     }
     return count;
+}
+
+/* X errors (such as a window that vanished or is not yet shown) make the
+ * request fail quietly instead of ending the tool with a message. */
+static int lastXError = 0;
+static int recordXError(Display* display, XErrorEvent* event)
+{
+    (void)display;
+    lastXError = event->error_code;
+    return 0;
 }
 
 static int findWindows(Display* display, const char* title, Window* matches)
@@ -80,6 +91,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "cannot open display\n");
         return 2;
     }
+    XSetErrorHandler(recordXError);
     const char* command = argv[1];
     const char* title = argv[2];
     Window matches[MAX_MATCHES];
@@ -118,10 +130,10 @@ int main(int argc, char** argv)
     }
     if (strcmp(command, "screenshot") == 0 && argc > 3) {
         XWindowAttributes attributes;
-        XGetWindowAttributes(display, matches[0], &attributes);
+        if (!XGetWindowAttributes(display, matches[0], &attributes) || attributes.map_state != IsViewable) return 1;
         XImage* image = XGetImage(display, matches[0], 0, 0, (unsigned)attributes.width, (unsigned)attributes.height,
                                   AllPlanes, ZPixmap);
-        if (image == NULL) return 2;
+        if (image == NULL || lastXError != 0) return 1;
         const int written = writePng(argv[3], image, attributes.width, attributes.height);
         XDestroyImage(image);
         return written ? 0 : 2;
