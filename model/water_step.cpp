@@ -1,5 +1,6 @@
 // One simulation step: the launches of collision, streaming, force decay and
 // rain drops, each checked for acceptance right after it is issued.
+#include <algorithm>
 #include <cmath>
 
 #include "kernels/kernel_launch.h"
@@ -10,6 +11,30 @@ namespace {
 
 // Threads per side of a rain drop's blocks.
 constexpr int kDropBlockSide = 16;
+
+// Drop centres are kept within +-2^30: any centre that far out lies wholly
+// outside every grid, and the kernel's cell arithmetic cannot overflow.
+constexpr float kFarthestCentre = 1073741824.0f;
+
+// The drop's centre cell: the nearest whole number, halves away from zero.
+// NaN and centres beyond the limit land far outside the grid, where the
+// drop writes nothing, instead of being converted with undefined results.
+int dropCentre(float coordinate)
+{
+    const float nearest = std::round(coordinate);
+    if (std::isnan(nearest)) return -static_cast<int>(kFarthestCentre);
+    return static_cast<int>(std::clamp(nearest, -kFarthestCentre, kFarthestCentre));
+}
+
+// k of a drop's (k + 1) x (k + 1) blocks, k = floor(2 * radius / 16). A NaN,
+// negative or huge radius gives a grid the runtime refuses (none at all, or
+// more blocks than it allows), so the launch fails and is reported.
+int dropBlocksMinusOne(float radius)
+{
+    const float k = std::floor((radius + radius) * 0.0625f);
+    if (std::isnan(k)) return -1;
+    return static_cast<int>(std::clamp(k, -1.0f, 65535.0f));
+}
 
 }  // namespace
 
@@ -44,10 +69,10 @@ bool WaterModel::decayForces()
 
 bool WaterModel::addRainDrop(float x, float y, float strength, float radius)
 {
-    const int column = static_cast<int>(std::round(x));  // halves away from zero
-    const int row = static_cast<int>(std::round(y));
+    const int column = dropCentre(x);
+    const int row = dropCentre(y);
     // A square of 16(k + 1) threads per side always spans the disc.
-    const int k = static_cast<int>(std::floor((radius + radius) * 0.0625f));
+    const int k = dropBlocksMinusOne(radius);
     launchRainDrop(dim3(k + 1, k + 1), dim3(kDropBlockSide, kDropBlockSide), column, row, radius, strength, fx, fy,
                    width, height);
     return checkLastCudaError();

@@ -1,0 +1,167 @@
+// The headless runner's parts that need no model: its command line, the
+// hashes it prints and the image it writes.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/fnv1a.h"
+#include "tools/grey_png.h"
+#include "tools/headless_options.h"
+
+namespace {
+
+struct Parsed {
+    CommandLine result;
+    HeadlessOptions options;
+    std::string errors;
+};
+
+Parsed parse(std::vector<const char*> arguments)
+{
+    arguments.insert(arguments.begin(), "shallow-water-headless");
+    Parsed parsed{};
+    testing::internal::CaptureStderr();
+    parsed.result = parseHeadlessOptions(static_cast<int>(arguments.size()), arguments.data(), &parsed.options);
+    parsed.errors = testing::internal::GetCapturedStderr();
+    return parsed;
+}
+
+TEST(HeadlessOptions, DefaultsAndEveryOptionInBothSpellings)
+{
+    Parsed parsed = parse({});
+    EXPECT_EQ(parsed.result, CommandLine::Run);
+    EXPECT_EQ(parsed.options.frames, 600);
+    EXPECT_FALSE(parsed.options.checksum);
+    EXPECT_EQ(parsed.options.pngPath, "");
+
+    EXPECT_FALSE(parsed.options.volume);
+
+    parsed = parse({"--frames", "25", "--checksum", "--png", "out.png", "--volume"});
+    EXPECT_EQ(parsed.result, CommandLine::Run);
+    EXPECT_EQ(parsed.options.frames, 25);
+    EXPECT_TRUE(parsed.options.checksum);
+    EXPECT_TRUE(parsed.options.volume);
+    EXPECT_EQ(parsed.options.pngPath, "out.png");
+    EXPECT_EQ(parsed.errors, "");
+
+    parsed = parse({"--png=a=b.png", "--frames=2147483647"});
+    EXPECT_EQ(parsed.result, CommandLine::Run);
+    EXPECT_EQ(parsed.options.frames, 2147483647);
+    EXPECT_EQ(parsed.options.pngPath, "a=b.png");
+
+    EXPECT_EQ(parse({"--frames", "3", "--help"}).result, CommandLine::ShowHelp);
+}
+
+TEST(HeadlessOptions, BadOptionsAreNamedAndRefused)
+{
+    const std::vector<std::vector<const char*>> refused = {
+        {"--frames"},           {"--frames", "0"},        {"--frames", "-5"},   {"--frames", "12x"},
+        {"--frames", ""},       {"--frames", "2147483648"}, {"--frames", " 7"}, {"--frames=+7"},
+        {"--png"},              {"--png="},               {"--bogus"},          {"frames"},
+        {"--checksum=yes"},     {"-frames", "5"},
+    };
+    for (const auto& arguments : refused) {
+        const Parsed parsed = parse(arguments);
+        EXPECT_EQ(parsed.result, CommandLine::Invalid) << arguments[0];
+        EXPECT_NE(parsed.errors.find("shallow-water-headless: "), std::string::npos) << parsed.errors;
+        EXPECT_NE(parsed.errors.find("--help"), std::string::npos) << parsed.errors;
+    }
+    EXPECT_NE(parse({"--frames", "12x"}).errors.find("'12x'"), std::string::npos);
+    EXPECT_NE(parse({"--bogus"}).errors.find("unknown option '--bogus'"), std::string::npos);
+}
+
+TEST(Fnv1a64, HashesTheWordsLittleEndianByteByByte)
+{
+    EXPECT_EQ(fnv1a64(std::vector<uint32_t>{}), 0xCBF29CE484222325ull);
+    // The bytes 'a', 'b', 'c', 'd' in storage order.
+    EXPECT_EQ(fnv1a64(std::vector<uint32_t>{0x64636261u}), 0xFC179F83EE0724DDull);
+    // Still water: 0.05 in every cell of the application's grid, and its
+    // pixels, grey 127.
+    EXPECT_EQ(fnv1a64(std::vector<float>(2688u * 1536u, 0.05f)), 0x9CFA330088402325ull);
+    EXPECT_EQ(fnv1a64(std::vector<uint32_t>(2688u * 1536u, 0xFF7F7F7Fu)), 0xC9C0D6C3B7AE2325ull);
+}
+
+std::string temporaryPath(const char* name)
+{
+    return testing::TempDir() + name;
+}
+
+TEST(GreyPng, WritesTheRedByteOfEveryPixelRowZeroOnTop)
+{
+    const int width = 5;
+    const int height = 3;
+    std::vector<uint32_t> pixels(width * height);
+    for (int i = 0; i < width * height; ++i) {
+        const uint32_t grey = static_cast<uint32_t>(i * 17);
+        pixels[i] = 0xFF000000u | grey << 16 | grey << 8 | grey;
+    }
+    const std::string path = temporaryPath("grey_png_test.png");
+    ASSERT_TRUE(writeGreyPng(path, pixels, width, height));
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
+    EXPECT_EQ(image.width, 5u);
+    EXPECT_EQ(image.height, 3u);
+    image.format = PNG_FORMAT_GRAY;
+    std::vector<png_byte> grey(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, grey.data(), 0, nullptr)) << image.message;
+    ASSERT_EQ(grey.size(), pixels.size());
+    for (size_t i = 0; i < grey.size(); ++i) EXPECT_EQ(grey[i], i * 17) << "pixel " << i;
+    std::remove(path.c_str());
+}
+
+TEST(GreyPng, FailureIsReportedAndLeavesNoFile)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writeGreyPng(temporaryPath("no-such-dir/image.png"), std::vector<uint32_t>(4), 2, 2));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot write the image"), std::string::npos);
+
+    const std::string folder = testing::TempDir();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writeGreyPng(folder, std::vector<uint32_t>(4), 2, 2)) << "a folder is no image file";
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot write the image"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+
+#if defined(__linux__)
+    {
+        // A file size limit makes the writes fail part way: the image is
+        // refused and its truncated file removed.
+        const std::string limited = temporaryPath("limited.png");
+        std::vector<uint32_t> noise(256 * 256);
+        uint32_t state = 1;
+        for (uint32_t& pixel : noise) pixel = (state = state * 1664525u + 1013904223u) >> 8;
+        rlimit original{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+        rlimit small = original;
+        small.rlim_cur = 1000;
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        testing::internal::CaptureStderr();
+        const bool written = writeGreyPng(limited, noise, 256, 256);
+        setrlimit(RLIMIT_FSIZE, &original);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_FALSE(written);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot write the image"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(limited));
+    }
+#endif
+
+    const std::string path = temporaryPath("mismatched.png");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writeGreyPng(path, std::vector<uint32_t>(5), 2, 2));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("5 pixels do not make 2 x 2"), std::string::npos);
+    EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// shallow-water-headless: the simulation without a window. It creates the
+// application's model and runs frames exactly as the window does (the same
+// step, then the depth turned into pixel words, here into a device buffer of
+// its own), then reports how long they took and, on request, hashes of the
+// final depth and pixels, the total volume of water and the final grey
+// image.
+#include <cuda_runtime.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+#include "app/grid_size.h"
+#include "app/simulation_step.h"
+#include "fnv1a.h"
+#include "grey_png.h"
+#include "headless_options.h"
+#include "kernels/device_constants.h"
+#include "model/water_model.h"
+#include "progress_line.h"
+#include "terminal.h"
+
+namespace {
+
+// The model and the pixel buffer, freed on every way out.
+class HeadlessSession {
+public:
+    ~HeadlessSession()
+    {
+        if (pixels != nullptr) checkCudaStatus(cudaFree(pixels));
+        destroyWaterModel(model);
+    }
+
+    bool create()
+    {
+        model = createWaterModel(kGridWidth, kGridHeight);
+        if (model == nullptr) {
+            std::fprintf(stderr, "Failed to allocate CUDA LB water model on GPU.\n");
+            return false;
+        }
+        const size_t bytes = static_cast<size_t>(model->cellCount()) * sizeof(unsigned int);
+        return checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(&pixels), bytes));
+    }
+
+    // Runs the frames; false when producing a frame's pixels failed (the
+    // step's own operations report their failures and carry on, as in the
+    // window).
+    bool runFrames(int frames)
+    {
+        ProgressLine progress(frames, isTerminal(stderr));
+        bool allPixelsWritten = true;
+        for (int done = 0; done < frames;) {
+            advanceOneStep(*model, frameCounter);
+            allPixelsWritten = model->writeDepthPixels(pixels) == cudaSuccess && allPixelsWritten;
+            progress.update(++done);
+        }
+        progress.finish();
+        // Kernels may still be running on the GPU; the time must include them.
+        return checkCudaStatus(cudaDeviceSynchronize()) && allPixelsWritten;
+    }
+
+    bool readBack(std::vector<float>* depth, std::vector<uint32_t>* pixelWords) const
+    {
+        const size_t cells = static_cast<size_t>(model->cellCount());
+        depth->resize(cells);
+        pixelWords->resize(cells);
+        return checkCudaStatus(cudaMemcpy(depth->data(), model->h, cells * sizeof(float), cudaMemcpyDeviceToHost)) &&
+               checkCudaStatus(
+                   cudaMemcpy(pixelWords->data(), pixels, cells * sizeof(uint32_t), cudaMemcpyDeviceToHost));
+    }
+
+private:
+    WaterModel* model = nullptr;
+    unsigned int* pixels = nullptr;
+    int32_t frameCounter = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    HeadlessOptions options;
+    switch (parseHeadlessOptions(argc, argv, &options)) {
+    case CommandLine::ShowHelp:
+        printHeadlessUsage(stdout, argv[0]);
+        return 0;
+    case CommandLine::Invalid:
+        return 2;
+    case CommandLine::Run:
+        break;
+    }
+
+    HeadlessSession session;
+    if (!session.create()) return 1;
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool framesDone = session.runFrames(options.frames);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    // Hashes and images only of frames that were all produced.
+    bool outputsDone = framesDone;
+    if (framesDone && (options.checksum || options.volume || !options.pngPath.empty())) {
+        std::vector<float> depth;
+        std::vector<uint32_t> pixelWords;
+        outputsDone = session.readBack(&depth, &pixelWords);
+        if (outputsDone && options.checksum) {
+            std::printf("h-fnv1a64: %016" PRIx64 "\n", fnv1a64(depth));
+            std::printf("pixels-fnv1a64: %016" PRIx64 "\n", fnv1a64(pixelWords));
+        }
+        if (outputsDone && options.volume) {
+            // Still water holds the initial depth in every cell.
+            const double initial = static_cast<double>(kInitialDepth) * static_cast<double>(depth.size());
+            const double total = std::accumulate(depth.begin(), depth.end(), 0.0);
+            std::printf("h-volume: %.9g, relative drift %.3g\n", total, (total - initial) / initial);
+        }
+        if (outputsDone && !options.pngPath.empty())
+            outputsDone = writeGreyPng(options.pngPath, pixelWords, kGridWidth, kGridHeight);
+    }
+
+    std::printf("%d frames in %.3f s, %.3f ms per frame\n", options.frames, seconds,
+                1000.0 * seconds / options.frames);
+    return framesDone && outputsDone ? 0 : 1;
+}

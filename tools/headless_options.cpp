@@ -1,0 +1,87 @@
+#include "headless_options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A whole number from 1 to INT_MAX, in decimal and nothing else.
+bool parseFrameCount(const char* text, int* frames)
+{
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < 1 || value > INT_MAX) return false;
+    *frames = static_cast<int>(value);
+    return true;
+}
+
+// Splits "--name=value" into its name and value; other arguments have no
+// inline value.
+bool splitInlineValue(const std::string& argument, std::string* name, std::string* value)
+{
+    const size_t equals = argument.find('=');
+    if (argument.rfind("--", 0) != 0 || equals == std::string::npos) return false;
+    *name = argument.substr(0, equals);
+    *value = argument.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+void printHeadlessUsage(std::FILE* stream, const char* program)
+{
+    std::fprintf(stream,
+                 "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE]\n"
+                 "Runs the water simulation without a window.\n"
+                 "  --frames N   number of frames to run (default 600)\n"
+                 "  --checksum   print FNV-1a 64 hashes of the depth field and of the pixels after the last frame\n"
+                 "  --volume     print the total water depth after the last frame and its drift from the start\n"
+                 "  --png FILE   write the last frame's grey image to FILE\n"
+                 "  --help       show this text\n",
+                 program);
+}
+
+CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options)
+{
+    const char* program = argc > 0 ? argv[0] : "shallow-water-headless";
+    auto invalid = [&](const std::string& message) {
+        std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+        std::fprintf(stderr, "Try '%s --help' for the options.\n", program);
+        return CommandLine::Invalid;
+    };
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        std::string name = argument;
+        std::string value;
+        const bool hasInlineValue = splitInlineValue(argument, &name, &value);
+        auto takeValue = [&]() -> bool {
+            if (hasInlineValue) return true;
+            if (i + 1 >= argc) return false;
+            value = argv[++i];
+            return true;
+        };
+
+        if (name == "--help" && !hasInlineValue) return CommandLine::ShowHelp;
+        if (name == "--checksum" && !hasInlineValue) {
+            options->checksum = true;
+        } else if (name == "--volume" && !hasInlineValue) {
+            options->volume = true;
+        } else if (name == "--frames") {
+            if (!takeValue()) return invalid("--frames needs a number of frames");
+            if (!parseFrameCount(value.c_str(), &options->frames))
+                return invalid("--frames takes a whole number from 1 to " + std::to_string(INT_MAX) + ", not '" +
+                               value + "'");
+        } else if (name == "--png") {
+            if (!takeValue() || value.empty()) return invalid("--png needs a file name");
+            options->pngPath = value;
+        } else {
+            return invalid("unknown option '" + argument + "'");
+        }
+    }
+    return CommandLine::Run;
+}

@@ -1,0 +1,20 @@
+// Command line of the headless runner.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct HeadlessOptions {
+    int frames = 600;     // simulation steps to run
+    bool checksum = false;  // print the hashes of the depth and the pixels after the last frame
+    bool volume = false;    // print the total depth after the last frame and its drift from the start
+    std::string pngPath;  // where to write the last frame's grey image; empty: nowhere
+};
+
+enum class CommandLine { Run, ShowHelp, Invalid };
+
+// Reads argv[1..argc-1] into options. Returns Invalid after printing what is
+// wrong on standard error, ShowHelp for --help.
+CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options);
+
+void printHeadlessUsage(std::FILE* stream, const char* program);
