@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "graphics_resource.h"
 #include "kernel_launcher.h"
 #include "runtime_state.h"
 
@@ -310,5 +311,27 @@ cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end)
     if (start == nullptr || end == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     if (!start->recorded || !end->recorded) return recordStatus(cudaErrorInvalidResourceHandle);
     *ms = std::chrono::duration<float, std::milli>(end->time - start->time).count();
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cudaGraphicsResource_t resource)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsResourceGetMappedPointer");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (devPtr == nullptr || size == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
+    *devPtr = resource->mapped;
+    *size = resource->size;
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (resource->mapped != nullptr && resource->unmap != nullptr) resource->unmap(resource);
+    delete resource;
     return cudaSuccess;
 }

@@ -1,19 +1,15 @@
 // OpenGL interop of the CPU runtime. A registered buffer is mapped for
 // reading and writing in the current GL context, so the kernel's pixels go
-// into the GL buffer just as they do on the GPU.
+// into the GL buffer just as they do on the GPU. (The calls that need no GL
+// are in device_runtime.cpp.)
 #include <glad/gl.h>
 
 #include <cuda_gl_interop.h>
 
+#include "graphics_resource.h"
 #include "runtime_state.h"
 
 using cpu_runtime::recordStatus;
-
-struct cudaGraphicsResource {
-    GLuint buffer = 0;
-    void* mapped = nullptr;
-    size_t size = 0;
-};
 
 namespace {
 
@@ -40,6 +36,7 @@ auto withBoundBuffer(GLuint buffer, Work work)
 
 cudaError_t unmap(cudaGraphicsResource* resource)
 {
+    if (!glAvailable()) return cudaErrorInvalidGraphicsContext;
     const GLboolean intact = withBoundBuffer(resource->buffer, [] { return glUnmapBuffer(GL_ARRAY_BUFFER); });
     resource->mapped = nullptr;
     resource->size = 0;
@@ -69,16 +66,7 @@ cudaError_t cudaGraphicsGLRegisterBuffer(cudaGraphicsResource_t* resource, unsig
     if (glIsBuffer(buffer) != GL_TRUE) return recordStatus(cudaErrorInvalidValue);
     *resource = new cudaGraphicsResource;
     (*resource)->buffer = buffer;
-    return cudaSuccess;
-}
-
-cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
-{
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
-    if (resource->mapped != nullptr && glAvailable()) unmap(resource);
-    delete resource;
+    (*resource)->unmap = unmap;
     return cudaSuccess;
 }
 
@@ -102,18 +90,6 @@ cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resource
         resource->mapped = pointer;
         resource->size = static_cast<size_t>(size);
     }
-    return cudaSuccess;
-}
-
-cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cudaGraphicsResource_t resource)
-{
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsResourceGetMappedPointer");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (devPtr == nullptr || size == nullptr) return recordStatus(cudaErrorInvalidValue);
-    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
-    if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
-    *devPtr = resource->mapped;
-    *size = resource->size;
     return cudaSuccess;
 }
 

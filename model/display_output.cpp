@@ -1,12 +1,10 @@
 // Hand-over of each frame's image to OpenGL: the depth becomes pixel words
 // written straight into the GL pixel buffer, mapped for CUDA around the
-// launch. The launch itself also serves callers without GL, which pass a
-// device buffer of their own.
+// launch.
 #include <glad/gl.h>
 
 #include <cuda_gl_interop.h>
 
-#include "kernels/kernel_launch.h"
 #include "water_model.h"
 
 bool WaterModel::registerPixelBuffer(unsigned int pbo)
@@ -39,12 +37,4 @@ bool WaterModel::updateDisplay()
     // report it again as a failure of its own.
     if (!unmapped || status != cudaSuccess) cudaGetLastError();
     return checkCudaStatus(status);
-}
-
-cudaError_t WaterModel::writeDepthPixels(unsigned int* pixels)
-{
-    launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, pixels);
-    const cudaError_t status = cudaGetLastError();
-    checkCudaStatus(status);
-    return status;
 }

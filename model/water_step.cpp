@@ -1,5 +1,6 @@
-// One simulation step: the launches of collision, streaming, force decay and
-// rain drops, each checked for acceptance right after it is issued.
+// The model's kernel launches: collision, streaming, force decay, rain
+// drops and the depth-to-pixel conversion, each checked for acceptance right
+// after it is issued.
 #include <algorithm>
 #include <cmath>
 
@@ -76,4 +77,12 @@ bool WaterModel::addRainDrop(float x, float y, float strength, float radius)
     launchRainDrop(dim3(k + 1, k + 1), dim3(kDropBlockSide, kDropBlockSide), column, row, radius, strength, fx, fy,
                    width, height);
     return checkLastCudaError();
+}
+
+cudaError_t WaterModel::writeDepthPixels(unsigned int* pixels)
+{
+    launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, pixels);
+    const cudaError_t status = cudaGetLastError();
+    checkCudaStatus(status);
+    return status;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fnv1a.h"
 #include "kernels/kernel_launch.h"
 #include "model/water_model.h"
 
@@ -24,17 +25,6 @@ constexpr int kHeight = 384;
 constexpr int kCells = kWidth * kHeight;
 constexpr int kBlock = 576;
 
-uint64_t fnv1a64(const void* data, size_t bytes)
-{
-    uint64_t hash = 14695981039346656037ull;
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < bytes; ++i) {
-        hash ^= p[i];
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 // Which NaN an operation returns is the processor's choice (the GPU returns
 // one canonical NaN, x86 another), so every NaN is hashed as the same one.
 void canonicaliseNaNs(std::vector<float>& values)
@@ -43,7 +33,7 @@ void canonicaliseNaNs(std::vector<float>& values)
         if (std::isnan(v)) v = std::numeric_limits<float>::quiet_NaN();
 }
 
-void canonicaliseNaNs(std::vector<unsigned>&) {}
+void canonicaliseNaNs(std::vector<uint32_t>&) {}
 
 // Values around `centre` within +-spread, one in sixteen replaced by an
 // edge value (zeros of both signs, tiny, huge, infinite, NaN).
@@ -91,7 +81,7 @@ public:
         }
         canonicaliseNaNs(host);
         std::printf("%-24s %016llx\n", name,
-                    static_cast<unsigned long long>(fnv1a64(host.data(), count * sizeof(T))));
+                    static_cast<unsigned long long>(fnv1a64(host)));
         if (!outputDir_.empty()) {
             const std::string path = outputDir_ + "/" + name + ".bin";
             if (FILE* file = std::fopen(path.c_str(), "wb")) {
@@ -171,7 +161,7 @@ int main(int argc, char** argv)
     check.report("rain-fy", forceY, kCells);
 
     float* depth = check.upload(randomValues(kCells, 0.05f, 0.0008f, 17));
-    unsigned* pixels = check.upload(std::vector<unsigned>(kCells, 0u));
+    uint32_t* pixels = check.upload(std::vector<uint32_t>(kCells, 0u));
     launchHeightMapToTexture(cellGrid, cellBlock, depth, pixels);
     check.report("pixels", pixels, kCells);
 
