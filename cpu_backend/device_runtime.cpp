@@ -196,6 +196,16 @@ cudaError_t cudaSetDevice(int device)
     if (status != cudaSuccess) return status;
     if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
         return recordStatus(cudaErrorDevicesUnavailable);
+    cpu_runtime::currentDevice() = device;
+    return cudaSuccess;
+}
+
+cudaError_t cudaGetDevice(int* device)
+{
+    const cudaError_t status = callStatus("cudaGetDevice");
+    if (status != cudaSuccess) return status;
+    if (device == nullptr) return recordStatus(cudaErrorInvalidValue);
+    *device = cpu_runtime::currentDevice();
     return cudaSuccess;
 }
 

@@ -54,6 +54,7 @@ cudaError_t cudaGLSetGLDevice(int device)
         return recordStatus(cudaErrorInvalidDevice);
     if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
         return recordStatus(cudaErrorDevicesUnavailable);
+    cpu_runtime::currentDevice() = device;
     return cudaSuccess;
 }
 

@@ -162,6 +162,12 @@ bool parseDeviceList(const std::string& text, std::vector<EmulatedDevice>* devic
     return true;
 }
 
+int& currentDevice()
+{
+    static int device = 0;
+    return device;
+}
+
 const std::vector<EmulatedDevice>& devices()
 {
     return deviceList();

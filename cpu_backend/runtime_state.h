@@ -16,6 +16,9 @@ cudaError_t injectedStatus(const char* callName);
 // Releases every device allocation (device reset).
 void freeAllAllocations();
 
+// The device that cudaSetDevice or cudaGLSetGLDevice bound last (0 at first).
+int& currentDevice();
+
 // The current device list.
 const std::vector<EmulatedDevice>& devices();
 

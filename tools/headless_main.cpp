@@ -3,7 +3,7 @@
 // step, then the depth turned into pixel words, here into a device buffer of
 // its own), then reports how long they took and, on request, hashes of the
 // final depth and pixels, the total volume of water and the final grey
-// image.
+// image; or, with --bench, times each kernel against the memory bandwidth.
 #include <cuda_runtime.h>
 
 #include <chrono>
@@ -14,6 +14,7 @@
 
 #include "app/grid_size.h"
 #include "app/simulation_step.h"
+#include "benchmark.h"
 #include "fnv1a.h"
 #include "grey_png.h"
 #include "headless_options.h"
@@ -61,6 +62,8 @@ public:
         return checkCudaStatus(cudaDeviceSynchronize()) && allPixelsWritten;
     }
 
+    bool bench(int frames) { return runBenchmark(*model, pixels, frames, frameCounter); }
+
     bool readBack(std::vector<float>* depth, std::vector<uint32_t>* pixelWords) const
     {
         const size_t cells = static_cast<size_t>(model->cellCount());
@@ -94,6 +97,7 @@ int main(int argc, char** argv)
 
     HeadlessSession session;
     if (!session.create()) return 1;
+    if (options.bench) return session.bench(options.frames) ? 0 : 1;
 
     const auto start = std::chrono::steady_clock::now();
     const bool framesDone = session.runFrames(options.frames);

@@ -35,14 +35,16 @@ bool splitInlineValue(const std::string& argument, std::string* name, std::strin
 void printHeadlessUsage(std::FILE* stream, const char* program)
 {
     std::fprintf(stream,
-                 "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE]\n"
+                 "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE] [--bench]\n"
                  "Runs the water simulation without a window.\n"
                  "  --frames N   number of frames to run (default 600)\n"
                  "  --checksum   print FNV-1a 64 hashes of the depth field and of the pixels after the last frame\n"
                  "  --volume     print the total water depth after the last frame and its drift from the start\n"
                  "  --png FILE   write the last frame's grey image to FILE\n"
+                 "  --bench      time each kernel and the whole frame against the memory bandwidth\n"
+                 "               (median of N frames, default %d)\n"
                  "  --help       show this text\n",
-                 program);
+                 program, kDefaultBenchFrames);
 }
 
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options)
@@ -54,6 +56,7 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
         return CommandLine::Invalid;
     };
 
+    bool framesGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         std::string name = argument;
@@ -71,11 +74,14 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
             options->checksum = true;
         } else if (name == "--volume" && !hasInlineValue) {
             options->volume = true;
+        } else if (name == "--bench" && !hasInlineValue) {
+            options->bench = true;
         } else if (name == "--frames") {
             if (!takeValue()) return invalid("--frames needs a number of frames");
             if (!parseFrameCount(value.c_str(), &options->frames))
                 return invalid("--frames takes a whole number from 1 to " + std::to_string(INT_MAX) + ", not '" +
                                value + "'");
+            framesGiven = true;
         } else if (name == "--png") {
             if (!takeValue() || value.empty()) return invalid("--png needs a file name");
             options->pngPath = value;
@@ -83,5 +89,6 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
             return invalid("unknown option '" + argument + "'");
         }
     }
+    if (options->bench && !framesGiven) options->frames = kDefaultBenchFrames;
     return CommandLine::Run;
 }

@@ -9,7 +9,11 @@ struct HeadlessOptions {
     bool checksum = false;  // print the hashes of the depth and the pixels after the last frame
     bool volume = false;    // print the total depth after the last frame and its drift from the start
     std::string pngPath;  // where to write the last frame's grey image; empty: nowhere
+    bool bench = false;     // time each kernel and the whole frame instead of a plain run
 };
+
+// Timed frames of the benchmark unless --frames says otherwise.
+constexpr int kDefaultBenchFrames = 50;
 
 enum class CommandLine { Run, ShowHelp, Invalid };
 

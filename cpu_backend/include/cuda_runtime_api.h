@@ -108,6 +108,7 @@ cudaError_t cudaGetDeviceCount(int* count);
 cudaError_t cudaGetDeviceProperties(cudaDeviceProp* prop, int device);
 cudaError_t cudaDeviceGetAttribute(int* value, cudaDeviceAttr attr, int device);
 cudaError_t cudaSetDevice(int device);
+cudaError_t cudaGetDevice(int* device);
 cudaError_t cudaDeviceReset(void);
 cudaError_t cudaDeviceSynchronize(void);
 

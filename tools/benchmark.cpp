@@ -1,0 +1,164 @@
+// Times are medians over many frames, taken with CUDA events: on the GPU
+// they measure the device's work, on the CPU backend (whose kernels finish
+// before their launch returns) they read a monotonic clock. The ceiling is a
+// large device-to-device copy, which on the CPU backend uses every core.
+#include "benchmark.h"
+
+#include <cuda_runtime.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/simulation_step.h"
+#include "model/water_model.h"
+
+namespace {
+
+constexpr int kWarmUpFrames = 10;
+constexpr int kCopyRepeats = 9;
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Events around each timed operation of one frame.
+class Stopwatch {
+public:
+    explicit Stopwatch(int marks) : events_(static_cast<size_t>(marks), nullptr)
+    {
+        for (cudaEvent_t& event : events_) ok_ = checkCudaStatus(cudaEventCreate(&event)) && ok_;
+    }
+    ~Stopwatch()
+    {
+        for (cudaEvent_t event : events_)
+            if (event != nullptr) cudaEventDestroy(event);
+    }
+    bool ok() const { return ok_; }
+    void mark(int index) { ok_ = checkCudaStatus(cudaEventRecord(events_[static_cast<size_t>(index)])) && ok_; }
+    // Milliseconds between mark `from` and mark `to`, once the last has passed.
+    double elapsed(int from, int to)
+    {
+        float ms = 0.0f;
+        ok_ = checkCudaStatus(cudaEventSynchronize(events_[static_cast<size_t>(to)])) &&
+              checkCudaStatus(cudaEventElapsedTime(&ms, events_[static_cast<size_t>(from)],
+                                                   events_[static_cast<size_t>(to)])) &&
+              ok_;
+        return ms;
+    }
+
+private:
+    std::vector<cudaEvent_t> events_;
+    bool ok_ = true;
+};
+
+// Milliseconds of one device-to-device copy of `bytes` (median).
+double copyMilliseconds(size_t bytes, bool* ok)
+{
+    void* source = nullptr;
+    void* target = nullptr;
+    std::vector<double> times;
+    Stopwatch watch(2);
+    if (checkCudaStatus(cudaMalloc(&source, bytes)) && checkCudaStatus(cudaMalloc(&target, bytes)) &&
+        checkCudaStatus(cudaMemset(source, 0x3c, bytes)) && checkCudaStatus(cudaMemset(target, 0, bytes))) {
+        for (int i = 0; i < kCopyRepeats + 1; ++i) {
+            watch.mark(0);
+            *ok = checkCudaStatus(cudaMemcpy(target, source, bytes, cudaMemcpyDeviceToDevice)) && *ok;
+            watch.mark(1);
+            const double ms = watch.elapsed(0, 1);
+            if (i > 0) times.push_back(ms);  // the first copy also touches the pages
+        }
+    } else {
+        *ok = false;
+    }
+    cudaFree(source);
+    cudaFree(target);
+    *ok = *ok && watch.ok() && !times.empty();
+    return times.empty() ? 0.0 : median(times);
+}
+
+struct Row {
+    const char* name;
+    double ms;
+    double bytesPerCell;  // memory the kernel must move per cell; 0: not bandwidth-bound
+};
+
+}  // namespace
+
+bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& frameCounter)
+{
+    const double cells = static_cast<double>(model.cellCount());
+    for (int i = 0; i < kWarmUpFrames; ++i) {
+        advanceOneStep(model, frameCounter);
+        model.writeDepthPixels(pixels);
+    }
+
+    // Marks: 0 collide 1 stream (and swap) 2 decay 3 drop 4 pixels 5, then
+    // a whole frame as the window makes it, 5 to 6.
+    Stopwatch watch(7);
+    std::vector<double> collide, stream, decay, drop, depthPixels, frame;
+    for (int i = 0; i < frames && watch.ok(); ++i) {
+        watch.mark(0);
+        model.collide(true);
+        watch.mark(1);
+        model.stream();
+        model.swapDistributions();
+        watch.mark(2);
+        model.decayForces();
+        watch.mark(3);
+        model.addRainDrop(static_cast<float>(model.width / 2), static_cast<float>(model.height / 2), 0.0002f, 89.6f);
+        watch.mark(4);
+        model.writeDepthPixels(pixels);
+        watch.mark(5);
+        advanceOneStep(model, frameCounter);
+        model.writeDepthPixels(pixels);
+        watch.mark(6);
+        collide.push_back(watch.elapsed(0, 1));
+        stream.push_back(watch.elapsed(1, 2));
+        decay.push_back(watch.elapsed(2, 3));
+        drop.push_back(watch.elapsed(3, 4));
+        depthPixels.push_back(watch.elapsed(4, 5));
+        frame.push_back(watch.elapsed(5, 6));
+    }
+    bool ok = watch.ok() && checkLastCudaError();
+    const size_t copyBytes = static_cast<size_t>(model.cellCount()) * 9 * sizeof(float);
+    const double copyMs = copyMilliseconds(copyBytes, &ok);
+    if (!ok) return false;
+
+    cudaDeviceProp properties{};
+    int device = 0;
+    cudaGetDevice(&device);
+    cudaGetDeviceProperties(&properties, device);
+    const double ceilingGBs = 2.0 * static_cast<double>(copyBytes) / (copyMs * 1e6);
+
+    // Bytes per cell: collision reads 9 + 2 floats and writes 9 + 1,
+    // streaming reads and writes 9, each of the two decays reads and writes
+    // 1, the pixel kernel reads 1 float and writes 1 word.
+    const Row rows[] = {
+        {"collision", median(collide), 84},
+        {"streaming", median(stream), 72},
+        {"force decay (fx, fy)", median(decay), 16},
+        {"rain drop (one)", median(drop), 0},
+        {"depth to pixels", median(depthPixels), 8},
+        {"whole frame", median(frame), 180},
+    };
+    std::printf("\nBenchmark on %s: %d x %d cells, median of %d frames after %d warm-up frames\n", properties.name,
+                model.width, model.height, frames, kWarmUpFrames);
+    std::printf("Ceiling: device-to-device copy of %.1f MB in %.3f ms = %.1f GB/s (bytes read + written)\n\n",
+                copyBytes / 1e6, copyMs, ceilingGBs);
+    std::printf("%-22s %10s %12s %8s %9s %10s\n", "step", "ms", "Mcells/s", "B/cell", "GB/s", "% of copy");
+    for (const Row& row : rows) {
+        if (row.bytesPerCell == 0) {
+            std::printf("%-22s %10.3f %12s %8s %9s %10s\n", row.name, row.ms, "-", "-", "-", "-");
+            continue;
+        }
+        const double gbs = row.bytesPerCell * cells / (row.ms * 1e6);
+        std::printf("%-22s %10.3f %12.1f %8.0f %9.1f %9.0f%%\n", row.name, row.ms, cells / (row.ms * 1e3),
+                    row.bytesPerCell, gbs, 100.0 * gbs / ceilingGBs);
+    }
+    std::printf("(the whole frame is collision, streaming, decay, the rain of the frame and the pixels;\n"
+                " a rain drop touches a 192 x 192 square, not the grid, so it has no bandwidth figure)\n");
+    return true;
+}
