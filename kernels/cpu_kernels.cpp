@@ -12,7 +12,7 @@
 #include "kernel_launch.h"
 #include "stream.h"
 
-#include <type_traits>
+#include <algorithm>
 
 namespace {
 
@@ -88,16 +88,37 @@ void launchOneCellPerThread(const cpu_runtime::KernelInfo& kernel, dim3 grid, di
     });
 }
 
-constexpr int kMaxThreadsPerBlock = 1024;
+// The collision of a block runs in chunks of this many consecutive cells,
+// whose values then stay in the L1 cache from reading to writing back.
+constexpr int kCollisionChunk = 64;
 
-// Direction k of cell c in a block's transposed copy of its distributions
+// Direction k of cell c in a chunk's transposed copy of its distributions
 // (row k holds every cell's direction k), so that the collision of
 // consecutive cells reads and writes consecutive floats. The fixed row
 // length lets the compiler see that the rows never overlap.
 struct TransposedCell {
     float* cell;
-    float& operator[](int k) const { return cell[k * kMaxThreadsPerBlock]; }
+    float& operator[](int k) const { return cell[k * kCollisionChunk]; }
 };
+
+// Collides `count` consecutive cells, at most a chunk. The flag is a
+// template argument so that the compiler drops the untaken branch and
+// vectorises across cells; the fields never overlap, and saying so spares
+// the loop its alias checks.
+template <bool kInitialized>
+void collideChunk(float* values, const float* __restrict forceX, const float* __restrict forceY,
+                  float* __restrict depths, int count)
+{
+    float transposed[9 * kCollisionChunk];
+    if (kInitialized) {
+        for (int c = 0; c < count; ++c)
+            for (int k = 0; k < 9; ++k) transposed[k * kCollisionChunk + c] = values[c * 9 + k];
+    }
+    for (int c = 0; c < count; ++c)
+        depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
+    for (int c = 0; c < count; ++c)
+        for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kCollisionChunk + c];
+}
 
 }  // namespace
 
@@ -115,32 +136,17 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
                      [=](const ThreadIndex& t) { collisionThread(t, f, fx, fy, h, fInitialized); });
         return;
     }
-    // Each block's cells are collided in a transposed copy, then written back.
     forEachBlock(kernel, grid, block, [=](const ThreadIndex& t) {
         const int cells = static_cast<int>(t.blockDim.x);
         const int first = static_cast<int>(t.blockIdx.x) * cells;
-        float* values = f + static_cast<size_t>(first) * 9;
-        float transposed[9 * kMaxThreadsPerBlock];
-        if (fInitialized) {
-            for (int c = 0; c < cells; ++c)
-                for (int k = 0; k < 9; ++k) transposed[k * kMaxThreadsPerBlock + c] = values[c * 9 + k];
+        for (int start = first; start < first + cells; start += kCollisionChunk) {
+            const int count = std::min(kCollisionChunk, first + cells - start);
+            float* values = f + static_cast<size_t>(start) * 9;
+            if (fInitialized)
+                collideChunk<true>(values, fx + start, fy + start, h + start, count);
+            else
+                collideChunk<false>(values, fx + start, fy + start, h + start, count);
         }
-        // The flag is a literal in each loop so that the compiler drops the
-        // untaken branch and vectorises across cells.
-        // The fields never overlap: saying so spares the loop alias checks.
-        float* __restrict depths = h + first;
-        const float* __restrict forceX = fx + first;
-        const float* __restrict forceY = fy + first;
-        auto collideAll = [&](auto initialized) {
-            for (int c = 0; c < cells; ++c)
-                depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], initialized.value);
-        };
-        if (fInitialized)
-            collideAll(std::true_type{});
-        else
-            collideAll(std::false_type{});
-        for (int c = 0; c < cells; ++c)
-            for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kMaxThreadsPerBlock + c];
     });
 }
 
