@@ -13,6 +13,13 @@
 #include "stream.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -150,14 +157,88 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
     });
 }
 
+// Blocks of one block row whose tiles the CPU loads together: a whole block
+// row of the application's grid. Longer runs of f read in sequence did
+// better than shorter ones whose tiles would stay in the L2 cache.
+constexpr unsigned kStreamRun = 168;
+
+// Copies whole cache lines to memory without reading them into the cache
+// first, as a large copy does: the target is written, never read.
+void storeBypassingCache(float* target, const float* source, int floats)
+{
+#if defined(__SSE2__)
+    if (reinterpret_cast<uintptr_t>(target) % 16 == 0 && floats % 4 == 0) {
+        for (int i = 0; i < floats; i += 4) _mm_stream_ps(target + i, _mm_loadu_ps(source + i));
+        return;
+    }
+#endif
+    std::memcpy(target, source, static_cast<size_t>(floats) * sizeof(float));
+}
+
+void finishStoresBypassingCache()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
-    constexpr size_t tileBytes = kStreamTileFloats * sizeof(float);
-    forEachBlock({"kStream", tileBytes}, grid, block, [=](const ThreadIndex& blockIndex) {
-        float fMem[kStreamTileFloats];
-        forEachThread(blockIndex, [&](const ThreadIndex& t) { streamLoadThread(t, f, fMem); });
-        // barrier
-        forEachThread(blockIndex, [&](const ThreadIndex& t) { streamAssembleThread(t, fMem, fStream); });
+    const cpu_runtime::KernelInfo kernel{"kStream", kStreamTileFloats * sizeof(float)};
+    const bool tileShaped = block.x == kStreamTileWithBorder && block.y == kStreamTileWithBorder && block.z == 1;
+    if (!tileShaped || grid.z != 1) {
+        forEachBlock(kernel, grid, block, [=](const ThreadIndex& blockIndex) {
+            float fMem[kStreamTileFloats];
+            forEachThread(blockIndex, [&](const ThreadIndex& t) { streamLoadThread(t, f, fMem); });
+            // barrier
+            forEachThread(blockIndex, [&](const ThreadIndex& t) { streamAssembleThread(t, fMem, fStream); });
+        });
+        return;
+    }
+    if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
+
+    // A worker takes a run of up to kStreamRun blocks of one block row. It
+    // first loads all their tiles, one grid row at a time, so that the reads
+    // of f run through memory in long sequences instead of eighteen short
+    // ones per block; then, past the barrier, each block assembles its cells a tile row at a time, and
+    // each tile row's sixteen cells, one stretch of fStream, are written out
+    // in one go.
+    const unsigned runsPerRow = (grid.x + kStreamRun - 1) / kStreamRun;
+    cpu_runtime::runBlocksInParallel(static_cast<size_t>(grid.y) * runsPerRow, [=](size_t firstRun, size_t endRun) {
+        // Each worker keeps its tiles from launch to launch.
+        thread_local std::vector<float> tiles(static_cast<size_t>(kStreamRun) * kStreamTileFloats);
+        ThreadIndex t{};
+        t.gridDim = toIndex(grid);
+        t.blockDim = toIndex(block);
+        for (size_t run = firstRun; run < endRun; ++run) {
+            const unsigned by = static_cast<unsigned>(run / runsPerRow);
+            const unsigned firstBx = static_cast<unsigned>(run % runsPerRow) * kStreamRun;
+            const unsigned endBx = std::min(firstBx + kStreamRun, grid.x);
+            for (unsigned ty = 0; ty < kStreamTileWithBorder; ++ty)
+                for (unsigned bx = firstBx; bx < endBx; ++bx) {
+                    t.blockIdx = Index3{bx, by, 0};
+                    float* fMem = tiles.data() + static_cast<size_t>(bx - firstBx) * kStreamTileFloats;
+                    for (unsigned tx = 0; tx < kStreamTileWithBorder; ++tx) {
+                        t.threadIdx = Index3{tx, ty, 0};
+                        streamLoadThread(t, f, fMem);
+                    }
+                }
+            // barrier
+            for (unsigned bx = firstBx; bx < endBx; ++bx) {
+                t.blockIdx = Index3{bx, by, 0};
+                const float* fMem = tiles.data() + static_cast<size_t>(bx - firstBx) * kStreamTileFloats;
+                float row[kStreamTile * 9];
+                for (unsigned ty = 0; ty < kStreamTile; ++ty) {
+                    for (unsigned tx = 0; tx < kStreamTile; ++tx) {
+                        t.threadIdx = Index3{tx, ty, 0};
+                        streamPullCell(t, fMem, row + tx * 9);
+                    }
+                    t.threadIdx = Index3{0, ty, 0};
+                    storeBypassingCache(fStream + streamTargetOffset(t), row, kStreamTile * 9);
+                }
+            }
+        }
+        finishStoresBypassingCache();
     });
 }
 

@@ -28,12 +28,13 @@ SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMe
     for (int k = 0; k < 9; ++k) slot[k] = source[k];
 }
 
-SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, float* fStream)
+// Writes the nine streamed values of the cell of thread (tx, ty), tx and ty
+// at most 15, to out: each pulled from the neighbour it travels from, or
+// bounced back from the cell itself where that neighbour is outside the grid.
+SW_DEVICE void streamPullCell(const ThreadIndex& t, const float* fMem, float* out)
 {
     const int tx = static_cast<int>(t.threadIdx.x);
     const int ty = static_cast<int>(t.threadIdx.y);
-    if (tx >= kStreamTile || ty >= kStreamTile) return;  // load-only threads
-
     const int width = kStreamTile * static_cast<int>(t.gridDim.x);
     const int height = kStreamTile * static_cast<int>(t.gridDim.y);
     const int x = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + tx;
@@ -47,7 +48,6 @@ SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, flo
     auto at = [&](int a, int b) { return fMem + ((ty + 1 + b) * kStreamTileWithBorder + (tx + 1 + a)) * 9; };
     const float* own = at(0, 0);
 
-    float* out = fStream + mul24(mul24(y, width) + x, 9);
     out[0] = own[0];
     out[1] = west ? own[5] : at(-1, 0)[1];
     out[2] = (west || south) ? own[6] : at(-1, -1)[2];
@@ -57,4 +57,19 @@ SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, flo
     out[6] = (east || north) ? own[2] : at(1, 1)[6];
     out[7] = north ? own[3] : at(0, 1)[7];
     out[8] = (west || north) ? own[4] : at(-1, 1)[8];
+}
+
+// Offset in fStream of the nine values of the cell of thread (tx, ty).
+SW_DEVICE int streamTargetOffset(const ThreadIndex& t)
+{
+    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
+    const int x = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + static_cast<int>(t.threadIdx.x);
+    const int y = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + static_cast<int>(t.threadIdx.y);
+    return mul24(mul24(y, width) + x, 9);
+}
+
+SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, float* fStream)
+{
+    if (t.threadIdx.x >= kStreamTile || t.threadIdx.y >= kStreamTile) return;  // load-only threads
+    streamPullCell(t, fMem, fStream + streamTargetOffset(t));
 }

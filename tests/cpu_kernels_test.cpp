@@ -9,6 +9,7 @@
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"
 #include "kernels/kernel_launch.h"
+#include "kernels/stream.h"
 #include "test_support.h"
 
 namespace {
@@ -113,6 +114,43 @@ TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
     expectSameBits(readDevice(dForce, kCells), expectedForce, "force");
     EXPECT_EQ(readDevice(dPixels, kCells), expectedPixels);
     for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)}) cudaFree(p);
+}
+
+TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeAcrossRunsOfBlocks)
+{
+    // 170 blocks per block row: more than one run of blocks loaded together.
+    const dim3 grid(170, 2);
+    const int width = 16 * 170;
+    const int height = 32;
+    const size_t floats = static_cast<size_t>(width) * height * 9;
+    const std::vector<float> f = testValues(floats, 1.0f, 6);
+
+    // Every block's threads in two phases around the barrier, in host memory.
+    std::vector<float> expected(floats, -1.0f);
+    for (unsigned by = 0; by < grid.y; ++by)
+        for (unsigned bx = 0; bx < grid.x; ++bx) {
+            float fMem[kStreamTileFloats] = {};
+            ThreadIndex t{{bx, by, 0}, {0, 0, 0}, {18, 18, 1}, {grid.x, grid.y, 1}};
+            for (unsigned phase = 0; phase < 2; ++phase)
+                for (unsigned ty = 0; ty < 18; ++ty)
+                    for (unsigned tx = 0; tx < 18; ++tx) {
+                        t.threadIdx = Index3{tx, ty, 0};
+                        if (phase == 0)
+                            streamLoadThread(t, f.data(), fMem);
+                        else
+                            streamAssembleThread(t, fMem, expected.data());
+                    }
+        }
+
+    float *dF, *dStream;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), floats * 4), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dStream), floats * 4), cudaSuccess);
+    writeDevice(dF, f);
+    launchStream(grid, dim3(18, 18), dF, dStream);
+    ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+    expectSameBits(readDevice(dStream, floats), expected, "fStream");
+    cudaFree(dF);
+    cudaFree(dStream);
 }
 
 }  // namespace
