@@ -11,19 +11,11 @@ constexpr float kStrength = 0.0002f;
 constexpr float kRadius = 89.6f;
 constexpr float kUntouched = 7.0f;  // marks cells no drop has written
 
-class RainDrop : public CpuRuntimeTest {
+class RainDrop : public ApplicationSizeModelTest {
 protected:
-    static void SetUpTestSuite() { model = createWaterModel(kGridWidth, kGridHeight); }
-    static void TearDownTestSuite()
-    {
-        destroyWaterModel(model);
-        model = nullptr;
-    }
-
     void SetUp() override
     {
-        CpuRuntimeTest::SetUp();
-        ASSERT_NE(model, nullptr);
+        ApplicationSizeModelTest::SetUp();
         fillForces(kUntouched);
     }
 
@@ -43,11 +35,7 @@ protected:
             if (fx[i] != kUntouched || fy[i] != kUntouched) written.push_back(i);
         return written;
     }
-
-    static WaterModel* model;
 };
-
-WaterModel* RainDrop::model = nullptr;
 
 TEST_F(RainDrop, PushesOutwardStrongestHalfwayAndNotAtCentreOrRim)
 {

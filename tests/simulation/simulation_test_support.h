@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/grid_size.h"
 #include "model/water_model.h"
 #include "tests/test_support.h"
 
@@ -23,6 +24,25 @@ inline ModelPtr makeModel(int width, int height)
 {
     return ModelPtr(createWaterModel(width, height));
 }
+
+// Tests that share one model of the application's size, created once for
+// their suite (it takes 350 MB and a moment to make).
+class ApplicationSizeModelTest : public CpuRuntimeTest {
+protected:
+    static void SetUpTestSuite() { model = createWaterModel(kGridWidth, kGridHeight); }
+    static void TearDownTestSuite()
+    {
+        destroyWaterModel(model);
+        model = nullptr;
+    }
+    void SetUp() override
+    {
+        CpuRuntimeTest::SetUp();
+        ASSERT_NE(model, nullptr);
+    }
+
+    static inline WaterModel* model = nullptr;
+};
 
 inline size_t cellsOf(const WaterModel& model)
 {

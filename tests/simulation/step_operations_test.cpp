@@ -22,25 +22,14 @@ void expectShape(const LaunchRecord& launch, const char* kernel, dim3 grid, dim3
     EXPECT_EQ(launch.status, cudaSuccess) << kernel;
 }
 
-class StepLaunches : public CpuRuntimeTest {
+class StepLaunches : public ApplicationSizeModelTest {
 protected:
-    static void SetUpTestSuite() { model = createWaterModel(kGridWidth, kGridHeight); }
-    static void TearDownTestSuite()
-    {
-        destroyWaterModel(model);
-        model = nullptr;
-    }
     void SetUp() override
     {
-        CpuRuntimeTest::SetUp();
-        ASSERT_NE(model, nullptr);
+        ApplicationSizeModelTest::SetUp();
         cpu_runtime::recordLaunches(true);
     }
-
-    static WaterModel* model;
 };
-
-WaterModel* StepLaunches::model = nullptr;
 
 TEST_F(StepLaunches, OneStepUsesTheFixedShapesOnTheApplicationGrid)
 {
