@@ -44,6 +44,7 @@ start_virtual_display() {
     Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     virtual_display_pid=$!
     trap 'kill "$virtual_display_pid" 2>/dev/null || true' EXIT
+    trap 'exit 130' INT TERM  # so that the server is stopped on an interrupt too
     for _ in $(seq 100); do
         [ -e "/tmp/.X11-unix/X${number}" ] && break
         sleep 0.1
