@@ -157,6 +157,67 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
     });
 }
 
+// True when all 18 cells of tile row `ty` of the block lie inside the grid.
+bool tileRowInsideGrid(const ThreadIndex& t, unsigned ty)
+{
+    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
+    const int height = kStreamTile * static_cast<int>(t.gridDim.y);
+    const int firstColumn = kStreamTile * static_cast<int>(t.blockIdx.x) - 1;
+    const int y = kStreamTile * static_cast<int>(t.blockIdx.y) + static_cast<int>(ty) - 1;
+    return y >= 0 && y < height && firstColumn >= 0 && firstColumn + kStreamTileWithBorder <= width;
+}
+
+// Where the streamed values of a tile row come from, learnt from the kernel's
+// own per-thread pull. For cells away from the grid's edges, value j of a
+// tile row's 16 cells (16 x 9 floats) is tile float rowStart + j +
+// shift[j % 9], rowStart being the row's first own cell: each direction
+// pulls from one fixed neighbour. Running the pull on a tile whose every
+// float holds its own position reveals the nine shifts, so that the row is
+// assembled with nine plain copies per cell and no edge tests.
+struct InteriorPull {
+    int shift[9];
+    bool learnt;  // false if the pull did not follow that pattern
+};
+
+constexpr int kStreamRowFloats = kStreamTile * 9;
+
+int tileRowStart(int ty)
+{
+    return ((ty + 1) * kStreamTileWithBorder + 1) * 9;
+}
+
+InteriorPull learnInteriorPull()
+{
+    InteriorPull pull{{}, true};
+    std::vector<float> positions(kStreamTileFloats);
+    for (int i = 0; i < kStreamTileFloats; ++i) positions[static_cast<size_t>(i)] = static_cast<float>(i);
+    // The middle block of a 3 x 3 grid has no cell on the grid's edges.
+    ThreadIndex t{{1, 1, 0}, {0, 0, 0}, {kStreamTileWithBorder, kStreamTileWithBorder, 1}, {3, 3, 1}};
+    bool seen[9] = {};
+    for (unsigned ty = 0; ty < kStreamTile; ++ty)
+        for (unsigned tx = 0; tx < kStreamTile; ++tx) {
+            t.threadIdx = Index3{tx, ty, 0};
+            float cell[9];
+            streamPullCell(t, positions.data(), cell);
+            for (int k = 0; k < 9; ++k) {
+                const int shift = static_cast<int>(cell[k]) - (tileRowStart(static_cast<int>(ty)) + static_cast<int>(tx) * 9 + k);
+                if (seen[k] && pull.shift[k] != shift) pull.learnt = false;
+                seen[k] = true;
+                pull.shift[k] = shift;
+            }
+        }
+    return pull;
+}
+
+// Assembles tile row ty of a block none of whose cells lie on the grid's
+// edges.
+void pullInteriorRow(const InteriorPull& pull, const float* fMem, int ty, float* __restrict row)
+{
+    const float* start = fMem + tileRowStart(ty);
+    for (int cell = 0; cell < kStreamRowFloats; cell += 9)
+        for (int k = 0; k < 9; ++k) row[cell + k] = start[cell + k + pull.shift[k]];
+}
+
 // Blocks of one block row whose tiles the CPU loads together: a whole block
 // row of the application's grid. Longer runs of f read in sequence did
 // better than shorter ones whose tiles would stay in the L2 cache.
@@ -203,6 +264,7 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     // ones per block; then, past the barrier, each block assembles its cells a tile row at a time, and
     // each tile row's sixteen cells, one stretch of fStream, are written out
     // in one go.
+    static const InteriorPull interiorPull = learnInteriorPull();
     const unsigned runsPerRow = (grid.x + kStreamRun - 1) / kStreamRun;
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(grid.y) * runsPerRow, [=](size_t firstRun, size_t endRun) {
         // Each worker keeps its tiles from launch to launch.
@@ -218,6 +280,14 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
                 for (unsigned bx = firstBx; bx < endBx; ++bx) {
                     t.blockIdx = Index3{bx, by, 0};
                     float* fMem = tiles.data() + static_cast<size_t>(bx - firstBx) * kStreamTileFloats;
+                    if (tileRowInsideGrid(t, ty)) {
+                        // The row's 18 threads copy 18 consecutive cells: one
+                        // stretch of floats in f and in the tile alike.
+                        t.threadIdx = Index3{0, ty, 0};
+                        std::memcpy(fMem + ty * kStreamTileWithBorder * 9, f + streamSourceOffset(t),
+                                    kStreamTileWithBorder * 9 * sizeof(float));
+                        continue;
+                    }
                     for (unsigned tx = 0; tx < kStreamTileWithBorder; ++tx) {
                         t.threadIdx = Index3{tx, ty, 0};
                         streamLoadThread(t, f, fMem);
@@ -227,14 +297,20 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
             for (unsigned bx = firstBx; bx < endBx; ++bx) {
                 t.blockIdx = Index3{bx, by, 0};
                 const float* fMem = tiles.data() + static_cast<size_t>(bx - firstBx) * kStreamTileFloats;
-                float row[kStreamTile * 9];
+                const bool awayFromSides = interiorPull.learnt && bx > 0 && bx + 1 < grid.x;
+                float row[kStreamRowFloats];
                 for (unsigned ty = 0; ty < kStreamTile; ++ty) {
-                    for (unsigned tx = 0; tx < kStreamTile; ++tx) {
-                        t.threadIdx = Index3{tx, ty, 0};
-                        streamPullCell(t, fMem, row + tx * 9);
+                    const unsigned y = by * kStreamTile + ty;
+                    if (awayFromSides && y > 0 && y + 1 < grid.y * kStreamTile) {
+                        pullInteriorRow(interiorPull, fMem, static_cast<int>(ty), row);
+                    } else {
+                        for (unsigned tx = 0; tx < kStreamTile; ++tx) {
+                            t.threadIdx = Index3{tx, ty, 0};
+                            streamPullCell(t, fMem, row + tx * 9);
+                        }
                     }
                     t.threadIdx = Index3{0, ty, 0};
-                    storeBypassingCache(fStream + streamTargetOffset(t), row, kStreamTile * 9);
+                    storeBypassingCache(fStream + streamTargetOffset(t), row, kStreamRowFloats);
                 }
             }
         }

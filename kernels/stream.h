@@ -13,6 +13,16 @@ constexpr int kStreamTile = 16;                         // cells per tile side
 constexpr int kStreamTileWithBorder = kStreamTile + 2;  // threads per block side
 constexpr int kStreamTileFloats = kStreamTileWithBorder * kStreamTileWithBorder * 9;
 
+// Offset in f of the nine values of the cell that tile slot (tx, ty) stands
+// for, (16 bx + tx - 1, 16 by + ty - 1); meaningful when it is in the grid.
+SW_DEVICE int streamSourceOffset(const ThreadIndex& t)
+{
+    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
+    const int gx = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + static_cast<int>(t.threadIdx.x) - 1;
+    const int gy = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + static_cast<int>(t.threadIdx.y) - 1;
+    return mul24(mul24(gy, width) + gx, 9);
+}
+
 SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMem)
 {
     const int width = kStreamTile * static_cast<int>(t.gridDim.x);
@@ -23,7 +33,7 @@ SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMe
     const int gy = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + ty - 1;
     if (gx < 0 || gx >= width || gy < 0 || gy >= height) return;  // border slot outside the grid: never read
 
-    const float* source = f + mul24(mul24(gy, width) + gx, 9);
+    const float* source = f + streamSourceOffset(t);
     float* slot = fMem + (ty * kStreamTileWithBorder + tx) * 9;
     for (int k = 0; k < 9; ++k) slot[k] = source[k];
 }
