@@ -227,8 +227,21 @@ constexpr unsigned kStreamRun = 168;
 // first, as a large copy does: the target is written, never read.
 void storeBypassingCache(float* target, const float* source, int floats)
 {
+    const auto address = reinterpret_cast<uintptr_t>(target);
+#if defined(__AVX512F__)
+    if (address % 64 == 0 && floats % 16 == 0) {
+        for (int i = 0; i < floats; i += 16) _mm512_stream_ps(target + i, _mm512_loadu_ps(source + i));
+        return;
+    }
+#endif
+#if defined(__AVX__)
+    if (address % 32 == 0 && floats % 8 == 0) {
+        for (int i = 0; i < floats; i += 8) _mm256_stream_ps(target + i, _mm256_loadu_ps(source + i));
+        return;
+    }
+#endif
 #if defined(__SSE2__)
-    if (reinterpret_cast<uintptr_t>(target) % 16 == 0 && floats % 4 == 0) {
+    if (address % 16 == 0 && floats % 4 == 0) {
         for (int i = 0; i < floats; i += 4) _mm_stream_ps(target + i, _mm_loadu_ps(source + i));
         return;
     }
