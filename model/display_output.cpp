@@ -31,10 +31,6 @@ bool WaterModel::updateDisplay()
     }
     // Unmapping hands the pixels to GL; it is done even after a failure and
     // its own failure does not change the result.
-    const bool unmapped = checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
-    // A failed call also leaves its status as the runtime's last error. It
-    // is reported here; clear it so that the next launch check does not
-    // report it again as a failure of its own.
-    if (!unmapped || status != cudaSuccess) cudaGetLastError();
+    checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
     return checkCudaStatus(status);
 }

@@ -11,6 +11,10 @@ bool checkCudaStatus(cudaError_t status)
 {
     if (status == cudaSuccess) return true;
     std::printf("CUDA Runtime API error %d: %s.\n", static_cast<int>(status), cudaGetErrorString(status));
+    // A failed call also leaves its status as the runtime's last error. Now
+    // that it is reported, take it off, so that the next launch check does
+    // not report it again as a failure of its own.
+    cudaGetLastError();
     return false;
 }
 
@@ -33,13 +37,9 @@ bool isSupportedSize(int width, int height)
     return cells % kCellCountMultiple == 0 && cells <= kMaxCellCount;
 }
 
-// A failed allocation is reported here and taken off the runtime's last
-// error as well, so that no later launch check reports it a second time.
 bool allocateField(float** field, size_t bytes)
 {
-    if (checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(field), bytes))) return true;
-    cudaGetLastError();
-    return false;
+    return checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(field), bytes));
 }
 
 }  // namespace

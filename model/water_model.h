@@ -52,7 +52,8 @@ WaterModel* createWaterModel(int width, int height);
 void destroyWaterModel(WaterModel* model);
 
 // True for cudaSuccess; otherwise prints "CUDA Runtime API error ..." on
-// standard output and returns false.
+// standard output, takes the reported status off the runtime's last error,
+// and returns false.
 bool checkCudaStatus(cudaError_t status);
 
 // checkCudaStatus of the runtime's last error, which it also clears.

@@ -144,6 +144,7 @@ TEST_F(WaterModelCreation, FailedFreeIsReportedAndReleaseGoesOn)
     destroyWaterModel(model);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "CUDA Runtime API error 1: invalid argument.\n");
     EXPECT_EQ(cpu_runtime::liveAllocationCount(), before + 1);  // only h stayed
+    EXPECT_EQ(cudaGetLastError(), cudaSuccess) << "a reported failure must not be reported again by the next check";
 }
 
 }  // namespace
