@@ -1,16 +1,21 @@
-// The CPU backend's streaming kernel. Its blocks meet at a barrier between
-// loading their tiles and assembling their cells, so the two phases run one
-// after the other over a run of blocks. Streaming only moves data, so the
-// phases are arranged for the memory: tiles are loaded one grid row at a
-// time across a whole run of blocks (long sequential reads of f instead of
-// eighteen short ones per block), and each tile row's sixteen cells, one
-// stretch of fStream, are written with streaming stores.
+// The CPU backend's streaming kernel.
+//
+// Streaming only moves data: every value of fStream is one value of f. A GPU
+// block stages its tile in shared memory because its threads share their
+// loads; on the CPU that staging is one more copy of everything. So the CPU
+// runs the kernel's own per-thread code (the tile slots around the cell,
+// then the cell's pull) only for cells on the grid's edges, where the walls
+// bounce values back. For every other cell it uses what it learnt from that
+// same code: each direction comes from one fixed offset in f. A tile row of
+// 16 cells away from the edges is then a copy from nine offsets, written to
+// fStream with streaming stores (whole cache lines, never read first).
 #include "cpu_launch_loops.h"
 #include "kernel_launch.h"
 #include "stream.h"
 
-#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -22,72 +27,56 @@ namespace {
 
 using namespace cpu_kernels;
 
-// True when all 18 cells of tile row `ty` of the block lie inside the grid.
-bool tileRowInsideGrid(const ThreadIndex& t, unsigned ty)
-{
-    const int width = kStreamTile * static_cast<int>(t.gridDim.x);
-    const int height = kStreamTile * static_cast<int>(t.gridDim.y);
-    const int firstColumn = kStreamTile * static_cast<int>(t.blockIdx.x) - 1;
-    const int y = kStreamTile * static_cast<int>(t.blockIdx.y) + static_cast<int>(ty) - 1;
-    return y >= 0 && y < height && firstColumn >= 0 && firstColumn + kStreamTileWithBorder <= width;
-}
+constexpr int kSegmentCells = kStreamTile;         // one tile row
+constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
-// Where the streamed values of a tile row come from, learnt from the kernel's
-// own per-thread pull. For cells away from the grid's edges, value j of a
-// tile row's 16 cells (16 x 9 floats) is tile float rowStart + j +
-// shift[j % 9], rowStart being the row's first own cell: each direction
-// pulls from one fixed neighbour. Running the pull on a tile whose every
-// float holds its own position reveals the nine shifts, so that the row is
-// assembled with nine plain copies per cell and no edge tests.
+// Where each direction of a cell away from the grid's edges comes from:
+// rowStep[k] grid rows and then floatStep[k] floats from the cell's own value
+// of direction k.
 struct InteriorPull {
-    int shift[9];
-    bool learnt;  // false if the pull did not follow that pattern
+    int rowStep[9];
+    int floatStep[9];
+    bool learnt;  // false if the kernel's pull did not follow that pattern
+
+    int offset(int k, int width) const { return rowStep[k] * width * 9 + floatStep[k]; }
 };
 
-constexpr int kStreamRowFloats = kStreamTile * 9;
-
-int tileRowStart(int ty)
-{
-    return ((ty + 1) * kStreamTileWithBorder + 1) * 9;
-}
-
+// Runs the kernel's load and pull for the middle tile of a 3 x 3 grid whose
+// f holds each float's own position, so that every streamed value names its
+// source. None of that tile's cells lies on the grid's edges.
 InteriorPull learnInteriorPull()
 {
-    InteriorPull pull{{}, true};
-    std::vector<float> positions(kStreamTileFloats);
-    for (int i = 0; i < kStreamTileFloats; ++i) positions[static_cast<size_t>(i)] = static_cast<float>(i);
-    // The middle block of a 3 x 3 grid has no cell on the grid's edges.
-    ThreadIndex t{{1, 1, 0}, {0, 0, 0}, {kStreamTileWithBorder, kStreamTileWithBorder, 1}, {3, 3, 1}};
+    constexpr unsigned kTiles = 3;
+    constexpr int width = kTiles * kStreamTile;
+    constexpr int rowFloats = width * 9;
+    std::vector<float> positions(static_cast<size_t>(rowFloats) * width);
+    for (size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<float>(i);
+
+    std::vector<float> fMem(kStreamTileFloats);
+    const ThreadIndex middleBlock{{1, 1, 0}, {0, 0, 0}, {kStreamTileWithBorder, kStreamTileWithBorder, 1},
+                                  {kTiles, kTiles, 1}};
+    forEachThread(middleBlock, [&](const ThreadIndex& t) { streamLoadThread(t, positions.data(), fMem.data()); });
+
+    InteriorPull pull{{}, {}, true};
     bool seen[9] = {};
-    for (unsigned ty = 0; ty < kStreamTile; ++ty)
-        for (unsigned tx = 0; tx < kStreamTile; ++tx) {
-            t.threadIdx = Index3{tx, ty, 0};
-            float cell[9];
-            streamPullCell(t, positions.data(), cell);
-            for (int k = 0; k < 9; ++k) {
-                const int own = tileRowStart(static_cast<int>(ty)) + static_cast<int>(tx) * 9 + k;
-                const int shift = static_cast<int>(cell[k]) - own;
-                if (seen[k] && pull.shift[k] != shift) pull.learnt = false;
-                seen[k] = true;
-                pull.shift[k] = shift;
-            }
+    forEachThread(middleBlock, [&](const ThreadIndex& t) {
+        if (t.threadIdx.x >= kStreamTile || t.threadIdx.y >= kStreamTile) return;
+        float cell[9];
+        streamPullCell(t, fMem.data(), cell);
+        for (int k = 0; k < 9; ++k) {
+            const int shift = static_cast<int>(cell[k]) - (streamTargetOffset(t) + k);
+            const int rowStep = static_cast<int>(std::lround(static_cast<double>(shift) / rowFloats));
+            const int floatStep = shift - rowStep * rowFloats;
+            // A neighbour's values: at most one row and one cell away.
+            if (std::abs(rowStep) > 1 || std::abs(floatStep) > 2 * 9 - 1) pull.learnt = false;
+            if (seen[k] && (pull.rowStep[k] != rowStep || pull.floatStep[k] != floatStep)) pull.learnt = false;
+            seen[k] = true;
+            pull.rowStep[k] = rowStep;
+            pull.floatStep[k] = floatStep;
         }
+    });
     return pull;
 }
-
-// Assembles tile row ty of a block none of whose cells lie on the grid's
-// edges.
-void pullInteriorRow(const InteriorPull& pull, const float* fMem, int ty, float* __restrict row)
-{
-    const float* start = fMem + tileRowStart(ty);
-    for (int cell = 0; cell < kStreamRowFloats; cell += 9)
-        for (int k = 0; k < 9; ++k) row[cell + k] = start[cell + k + pull.shift[k]];
-}
-
-// Blocks of one block row whose tiles the CPU loads together: a whole block
-// row of the application's grid. Longer runs of f read in sequence did
-// better than shorter ones whose tiles would stay in the L2 cache.
-constexpr unsigned kStreamRun = 168;
 
 // Copies whole cache lines to memory without reading them into the cache
 // first, as a large copy does: the target is written, never read.
@@ -122,59 +111,122 @@ void finishStoresBypassingCache()
 #endif
 }
 
-// Blocks firstBx .. endBx - 1 of block row by, and their tiles.
-struct TileRun {
-    dim3 grid;
-    dim3 block;
-    unsigned by;
-    unsigned firstBx;
-    unsigned endBx;
-    float* tiles;  // one tile per block, in order
-
-    float* tileOf(unsigned bx) const { return tiles + static_cast<size_t>(bx - firstBx) * kStreamTileFloats; }
-    ThreadIndex thread(unsigned bx, unsigned tx, unsigned ty) const
-    {
-        return ThreadIndex{{bx, by, 0}, {tx, ty, 0}, toIndex(block), toIndex(grid)};
-    }
-};
-
-// The load phase of every block of the run, one tile row across all of them
-// at a time.
-void loadTiles(const TileRun& run, const float* f)
+#if defined(__AVX512F__)
+// Lanes of vector v of a segment (floats 16 v .. 16 v + 15) that hold
+// direction k. Every vector holds all nine directions.
+constexpr __mmask16 directionLanes(int v, int k)
 {
-    for (unsigned ty = 0; ty < kStreamTileWithBorder; ++ty)
-        for (unsigned bx = run.firstBx; bx < run.endBx; ++bx) {
-            float* fMem = run.tileOf(bx);
-            const ThreadIndex first = run.thread(bx, 0, ty);
-            if (tileRowInsideGrid(first, ty)) {
-                // The row's 18 threads copy 18 consecutive cells: one stretch
-                // of floats in f and in the tile alike.
-                std::memcpy(fMem + ty * kStreamTileWithBorder * 9, f + streamSourceOffset(first),
-                            kStreamTileWithBorder * 9 * sizeof(float));
-                continue;
+    unsigned lanes = 0;
+    for (int lane = 0; lane < 16; ++lane)
+        if ((16 * v + lane) % 9 == k) lanes |= 1u << lane;
+    return static_cast<__mmask16>(lanes);
+}
+#endif
+
+// Streams `segments` consecutive segments none of whose cells lies on the
+// grid's edges: target[j] = source[j + offset[j % 9]], source being the
+// first segment's own place in f. `ahead` is how far on in f the values of
+// a later row begin, fetched into the cache while this row is streamed.
+void pullInteriorSegments(const int* offset, const float* source, float* target, int segments, int ahead)
+{
+#if defined(__AVX512F__)
+    if (reinterpret_cast<uintptr_t>(target) % 64 == 0) {
+        int from[9];
+        for (int k = 0; k < 9; ++k) from[k] = offset[k];
+        for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
+            // Each cache line of the target gathers its lanes from the nine
+            // sources with masked loads, then goes out in one streaming store.
+#pragma GCC unroll 9
+            for (int v = 0; v < kSegmentFloats / 16; ++v) {
+                const float* lane0 = source + 16 * v;
+                _mm_prefetch(reinterpret_cast<const char*>(lane0 + ahead), _MM_HINT_T0);
+                __m512 line = _mm512_maskz_loadu_ps(directionLanes(v, 0), lane0 + from[0]);
+#pragma GCC unroll 8
+                for (int k = 1; k < 9; ++k) line = _mm512_mask_loadu_ps(line, directionLanes(v, k), lane0 + from[k]);
+                _mm512_stream_ps(target + 16 * v, line);
             }
-            for (unsigned tx = 0; tx < kStreamTileWithBorder; ++tx) streamLoadThread(run.thread(bx, tx, ty), f, fMem);
         }
+        return;
+    }
+#endif
+    (void)ahead;
+    for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
+        float segment[kSegmentFloats];
+        for (int cell = 0; cell < kSegmentFloats; cell += 9)
+            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + offset[k]];
+        storeBypassingCache(target, segment, kSegmentFloats);
+    }
 }
 
-// The assembly phase of every block of the run, a tile row at a time.
-void assembleTiles(const TileRun& run, const InteriorPull& interiorPull, float* fStream)
+// The launch, and the offsets of the interior pull for its grid width.
+struct StreamLaunch {
+    dim3 grid;
+    const float* f;
+    float* fStream;
+    int width;
+    int height;
+    bool interiorPullKnown;
+    int offset[9];
+};
+
+// Streams cell (x, y) through the kernel's per-thread code: the tile slots
+// around it loaded as its block loads them, then its own pull.
+void streamCellThroughTile(const StreamLaunch& launch, int x, int y, float* out)
 {
-    const unsigned height = run.grid.y * kStreamTile;
-    for (unsigned bx = run.firstBx; bx < run.endBx; ++bx) {
-        const float* fMem = run.tileOf(bx);
-        const bool awayFromSides = interiorPull.learnt && bx > 0 && bx + 1 < run.grid.x;
-        float row[kStreamRowFloats];
-        for (unsigned ty = 0; ty < kStreamTile; ++ty) {
-            const unsigned y = run.by * kStreamTile + ty;
-            if (awayFromSides && y > 0 && y + 1 < height) {
-                pullInteriorRow(interiorPull, fMem, static_cast<int>(ty), row);
-            } else {
-                for (unsigned tx = 0; tx < kStreamTile; ++tx) streamPullCell(run.thread(bx, tx, ty), fMem, row + tx * 9);
-            }
-            storeBypassingCache(fStream + streamTargetOffset(run.thread(bx, 0, ty)), row, kStreamRowFloats);
+    float fMem[kStreamTileFloats];
+    const unsigned tx = static_cast<unsigned>(x % kStreamTile);
+    const unsigned ty = static_cast<unsigned>(y % kStreamTile);
+    ThreadIndex t{{static_cast<unsigned>(x / kStreamTile), static_cast<unsigned>(y / kStreamTile), 0},
+                  {0, 0, 0},
+                  {kStreamTileWithBorder, kStreamTileWithBorder, 1},
+                  toIndex(launch.grid)};
+    for (unsigned slotY = ty; slotY < ty + 3; ++slotY)
+        for (unsigned slotX = tx; slotX < tx + 3; ++slotX) {
+            t.threadIdx = Index3{slotX, slotY, 0};
+            streamLoadThread(t, launch.f, fMem);
+        }
+    t.threadIdx = Index3{tx, ty, 0};
+    streamPullCell(t, fMem, out);
+}
+
+// Streams the 16 cells of grid row y from column 16 s on, edge cells
+// through the kernel's per-thread code.
+void streamSegment(const StreamLaunch& launch, int y, int s)
+{
+    const bool edgeRow = y == 0 || y == launch.height - 1;
+    const size_t first = (static_cast<size_t>(y) * launch.width + static_cast<size_t>(s) * kSegmentCells) * 9;
+    float segment[kSegmentFloats];
+    for (int c = 0; c < kSegmentCells; ++c) {
+        const int x = s * kSegmentCells + c;
+        float* cell = segment + c * 9;
+        if (!launch.interiorPullKnown || edgeRow || x == 0 || x == launch.width - 1) {
+            streamCellThroughTile(launch, x, y, cell);
+        } else {
+            const float* source = launch.f + first + c * 9;
+            for (int k = 0; k < 9; ++k) cell[k] = source[k + launch.offset[k]];
         }
     }
+    storeBypassingCache(launch.fStream + first, segment, kSegmentFloats);
+}
+
+// Streams grid row y: its first and last segments hold the side walls;
+// between them, on rows off the top and bottom walls, every cell is
+// interior.
+void streamRow(const StreamLaunch& launch, int y)
+{
+    const int segments = launch.width / kSegmentCells;
+    const bool interiorRow = launch.interiorPullKnown && y > 0 && y < launch.height - 1;
+    if (!interiorRow || segments < 3) {
+        for (int s = 0; s < segments; ++s) streamSegment(launch, y, s);
+        return;
+    }
+    streamSegment(launch, y, 0);
+    const size_t first = (static_cast<size_t>(y) * launch.width + kSegmentCells) * 9;
+    // Row y + 2, first needed by the next row, is fetched into the cache
+    // while this one streams: the hardware alone does not fetch it soon enough.
+    const int ahead = y + 2 < launch.height ? 2 * launch.width * 9 : 0;
+    pullInteriorSegments(launch.offset, launch.f + first, launch.fStream + first, segments - 2, ahead);
+    streamSegment(launch, y, segments - 1);
 }
 
 }  // namespace
@@ -183,7 +235,10 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
     const cpu_runtime::KernelInfo kernel{"kStream", kStreamTileFloats * sizeof(float)};
     const bool tileShaped = block.x == kStreamTileWithBorder && block.y == kStreamTileWithBorder && block.z == 1;
-    if (!tileShaped || grid.z != 1) {
+    // The kernel forms offsets with the 24-bit multiply, exact while the
+    // grid has at most 2^23 cells; larger grids run thread by thread.
+    const bool exactOffsets = static_cast<unsigned long long>(grid.x) * grid.y * kStreamTile * kStreamTile <= (1u << 23);
+    if (!tileShaped || grid.z != 1 || !exactOffsets) {
         forEachBlock(kernel, grid, block, [=](const ThreadIndex& blockIndex) {
             float fMem[kStreamTileFloats];
             forEachThread(blockIndex, [&](const ThreadIndex& t) { streamLoadThread(t, f, fMem); });
@@ -194,22 +249,15 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     }
     if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
 
-    // A worker takes runs of up to kStreamRun blocks of one block row: it
-    // loads all their tiles, then (past the barrier) assembles them.
     static const InteriorPull interiorPull = learnInteriorPull();
-    const unsigned runsPerRow = (grid.x + kStreamRun - 1) / kStreamRun;
-    cpu_runtime::runBlocksInParallel(static_cast<size_t>(grid.y) * runsPerRow, [=](size_t firstRun, size_t endRun) {
-        // Each worker keeps its tiles from launch to launch.
-        thread_local std::vector<float> tiles(static_cast<size_t>(kStreamRun) * kStreamTileFloats);
-        for (size_t run = firstRun; run < endRun; ++run) {
-            const unsigned by = static_cast<unsigned>(run / runsPerRow);
-            const unsigned firstBx = static_cast<unsigned>(run % runsPerRow) * kStreamRun;
-            const unsigned endBx = std::min(firstBx + kStreamRun, grid.x);
-            const TileRun tileRun{grid, block, by, firstBx, endBx, tiles.data()};
-            loadTiles(tileRun, f);
-            // barrier
-            assembleTiles(tileRun, interiorPull, fStream);
-        }
+    StreamLaunch launch{grid, f, fStream, static_cast<int>(grid.x) * kStreamTile,
+                        static_cast<int>(grid.y) * kStreamTile, interiorPull.learnt, {}};
+    for (int k = 0; k < 9; ++k) launch.offset[k] = interiorPull.offset(k, launch.width);
+
+    // Workers take runs of whole grid rows: each reads three neighbouring
+    // rows of f in sequence and writes one row of fStream.
+    cpu_runtime::runBlocksInParallel(static_cast<size_t>(launch.height), [&launch](size_t firstRow, size_t endRow) {
+        for (size_t y = firstRow; y < endRow; ++y) streamRow(launch, static_cast<int>(y));
         finishStoresBypassingCache();
     });
 }

@@ -116,41 +116,43 @@ TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
     for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)}) cudaFree(p);
 }
 
-TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeAcrossRunsOfBlocks)
+TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
 {
-    // 170 blocks per block row: more than one run of blocks loaded together.
-    const dim3 grid(170, 2);
-    const int width = 16 * 170;
-    const int height = 32;
-    const size_t floats = static_cast<size_t>(width) * height * 9;
-    const std::vector<float> f = testValues(floats, 1.0f, 6);
+    // One tile (every cell on a wall or beside one); one row of three tiles
+    // (a single interior run per row); tall and narrow; wide, with long
+    // interior runs whose rows the workers split between them.
+    for (const dim3 grid : {dim3(1, 1), dim3(3, 1), dim3(2, 5), dim3(170, 3)}) {
+        SCOPED_TRACE(testing::Message() << "grid " << grid.x << " x " << grid.y);
+        const size_t floats = static_cast<size_t>(grid.x) * grid.y * kStreamTile * kStreamTile * 9;
+        const std::vector<float> f = testValues(floats, 1.0f, 6 + grid.x);
 
-    // Every block's threads in two phases around the barrier, in host memory.
-    std::vector<float> expected(floats, -1.0f);
-    for (unsigned by = 0; by < grid.y; ++by)
-        for (unsigned bx = 0; bx < grid.x; ++bx) {
-            float fMem[kStreamTileFloats] = {};
-            ThreadIndex t{{bx, by, 0}, {0, 0, 0}, {18, 18, 1}, {grid.x, grid.y, 1}};
-            for (unsigned phase = 0; phase < 2; ++phase)
-                for (unsigned ty = 0; ty < 18; ++ty)
-                    for (unsigned tx = 0; tx < 18; ++tx) {
-                        t.threadIdx = Index3{tx, ty, 0};
-                        if (phase == 0)
-                            streamLoadThread(t, f.data(), fMem);
-                        else
-                            streamAssembleThread(t, fMem, expected.data());
-                    }
-        }
+        // Every block's threads in two phases around the barrier, in host memory.
+        std::vector<float> expected(floats, -1.0f);
+        for (unsigned by = 0; by < grid.y; ++by)
+            for (unsigned bx = 0; bx < grid.x; ++bx) {
+                float fMem[kStreamTileFloats] = {};
+                ThreadIndex t{{bx, by, 0}, {0, 0, 0}, {18, 18, 1}, {grid.x, grid.y, 1}};
+                for (unsigned phase = 0; phase < 2; ++phase)
+                    for (unsigned ty = 0; ty < 18; ++ty)
+                        for (unsigned tx = 0; tx < 18; ++tx) {
+                            t.threadIdx = Index3{tx, ty, 0};
+                            if (phase == 0)
+                                streamLoadThread(t, f.data(), fMem);
+                            else
+                                streamAssembleThread(t, fMem, expected.data());
+                        }
+            }
 
-    float *dF, *dStream;
-    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), floats * 4), cudaSuccess);
-    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dStream), floats * 4), cudaSuccess);
-    writeDevice(dF, f);
-    launchStream(grid, dim3(18, 18), dF, dStream);
-    ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-    expectSameBits(readDevice(dStream, floats), expected, "fStream");
-    cudaFree(dF);
-    cudaFree(dStream);
+        float *dF, *dStream;
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), floats * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dStream), floats * 4), cudaSuccess);
+        writeDevice(dF, f);
+        launchStream(grid, dim3(18, 18), dF, dStream);
+        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+        expectSameBits(readDevice(dStream, floats), expected, "fStream");
+        cudaFree(dF);
+        cudaFree(dStream);
+    }
 }
 
 }  // namespace
