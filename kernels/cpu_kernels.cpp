@@ -2,6 +2,7 @@
 // launch like the CUDA runtime and then runs the shared per-thread code for
 // every thread of every block, blocks spread over all cores (the streaming
 // kernel, which has a barrier, is in cpu_stream.cpp).
+#include "cpu_cell_transpose.h"
 #include "cpu_launch_loops.h"
 #include "collision.h"
 #include "forcing.h"
@@ -64,14 +65,20 @@ template <bool kInitialized>
 void collideChunk(float* values, const float* __restrict forceX, const float* __restrict forceY,
                   float* __restrict depths, int count)
 {
-    float transposed[9 * kCollisionChunk];
+    alignas(64) float transposed[9 * kCollisionChunk];
+    // Whole groups of cells move with vector permutes, the rest one by one.
+    const int grouped = count - count % kTransposeCells;
     if (kInitialized) {
-        for (int c = 0; c < count; ++c)
+        for (int c = 0; c < grouped; c += kTransposeCells)
+            cellsToRows(values + c * 9, transposed + c, kCollisionChunk);
+        for (int c = grouped; c < count; ++c)
             for (int k = 0; k < 9; ++k) transposed[k * kCollisionChunk + c] = values[c * 9 + k];
     }
     for (int c = 0; c < count; ++c)
         depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
-    for (int c = 0; c < count; ++c)
+    for (int c = 0; c < grouped; c += kTransposeCells)
+        rowsToCells(transposed + c, kCollisionChunk, values + c * 9);
+    for (int c = grouped; c < count; ++c)
         for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 

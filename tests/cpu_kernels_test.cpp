@@ -34,14 +34,14 @@ std::vector<float> testValues(size_t count, float scale, unsigned seed)
     return values;
 }
 
-// Runs a one-dimensional kernel's per-thread code for every thread of the
-// launch the application uses, in host memory.
+// Runs a one-dimensional kernel's per-thread code for every thread of a
+// launch (by default the shape the application uses), in host memory.
 template <typename ThreadBody>
-void runEveryThread(ThreadBody body)
+void runEveryThread(ThreadBody body, unsigned blocks = kBlocks, unsigned blockSize = kBlockSize)
 {
-    for (unsigned b = 0; b < kBlocks; ++b)
-        for (unsigned x = 0; x < kBlockSize; ++x)
-            body(ThreadIndex{{b, 0, 0}, {x, 0, 0}, {kBlockSize, 1, 1}, {kBlocks, 1, 1}});
+    for (unsigned b = 0; b < blocks; ++b)
+        for (unsigned x = 0; x < blockSize; ++x)
+            body(ThreadIndex{{b, 0, 0}, {x, 0, 0}, {blockSize, 1, 1}, {blocks, 1, 1}});
 }
 
 // Equal bits, or NaN on both sides: which NaN an operation returns is the
@@ -58,34 +58,42 @@ void expectSameBits(const std::vector<float>& actual, const std::vector<float>& 
 
 TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
 {
-    for (bool fInitialized : {false, true}) {
-        // Distributions near still water, so that depth and velocity are
-        // mostly ordinary, plus edge values.
-        std::vector<float> f = testValues(kCells * 9, 0.01f, 1);
-        for (size_t i = 0; i < f.size(); ++i) f[i] = std::fabs(f[i]) + 0.001f;
-        std::vector<float> fx = testValues(kCells, 5e-5f, 2);
-        std::vector<float> fy = testValues(kCells, 5e-5f, 3);
+    // The application's blocks of 576 cells, and blocks of 100: a chunk of
+    // 64 cells and one of 36, which ends in cells too few for a vector group.
+    for (const unsigned blockSize : {576u, 100u})
+        for (bool fInitialized : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "blocks of " << blockSize << ", fInitialized " << fInitialized);
+            const unsigned blocks = 7;
+            const size_t cells = static_cast<size_t>(blocks) * blockSize;
+            // Distributions near still water, so that depth and velocity are
+            // mostly ordinary, plus edge values.
+            std::vector<float> f = testValues(cells * 9, 0.01f, 1);
+            for (size_t i = 0; i < f.size(); ++i) f[i] = std::fabs(f[i]) + 0.001f;
+            std::vector<float> fx = testValues(cells, 5e-5f, 2);
+            std::vector<float> fy = testValues(cells, 5e-5f, 3);
 
-        std::vector<float> expectedF = f;
-        std::vector<float> expectedH(kCells);
-        runEveryThread([&](const ThreadIndex& t) {
-            collisionThread(t, expectedF.data(), fx.data(), fy.data(), expectedH.data(), fInitialized);
-        });
+            std::vector<float> expectedF = f;
+            std::vector<float> expectedH(cells);
+            runEveryThread(
+                [&](const ThreadIndex& t) {
+                    collisionThread(t, expectedF.data(), fx.data(), fy.data(), expectedH.data(), fInitialized);
+                },
+                blocks, blockSize);
 
-        float *dF, *dFx, *dFy, *dH;
-        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), f.size() * 4), cudaSuccess);
-        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFx), kCells * 4), cudaSuccess);
-        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFy), kCells * 4), cudaSuccess);
-        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dH), kCells * 4), cudaSuccess);
-        writeDevice(dF, f);
-        writeDevice(dFx, fx);
-        writeDevice(dFy, fy);
-        launchCollision3(dim3(kBlocks), dim3(kBlockSize), dF, dFx, dFy, dH, fInitialized);
-        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-        expectSameBits(readDevice(dF, f.size()), expectedF, "f");
-        expectSameBits(readDevice(dH, kCells), expectedH, "h");
-        for (float* p : {dF, dFx, dFy, dH}) cudaFree(p);
-    }
+            float *dF, *dFx, *dFy, *dH;
+            ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dF), f.size() * 4), cudaSuccess);
+            ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFx), cells * 4), cudaSuccess);
+            ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dFy), cells * 4), cudaSuccess);
+            ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dH), cells * 4), cudaSuccess);
+            writeDevice(dF, f);
+            writeDevice(dFx, fx);
+            writeDevice(dFy, fy);
+            launchCollision3(dim3(blocks), dim3(blockSize), dF, dFx, dFy, dH, fInitialized);
+            ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+            expectSameBits(readDevice(dF, f.size()), expectedF, "f");
+            expectSameBits(readDevice(dH, cells), expectedH, "h");
+            for (float* p : {dF, dFx, dFy, dH}) cudaFree(p);
+        }
 }
 
 TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
