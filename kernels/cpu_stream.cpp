@@ -131,20 +131,21 @@ void pullInteriorSegments(const int* offset, const float* source, float* target,
 {
 #if defined(__AVX512F__)
     if (reinterpret_cast<uintptr_t>(target) % 64 == 0) {
-        int from[9];
-        for (int k = 0; k < 9; ++k) from[k] = offset[k];
-        for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
+        const float* from[9];  // where each direction's values start, moved on a segment at a time
+        for (int k = 0; k < 9; ++k) from[k] = source + offset[k];
+        for (int s = 0; s < segments; ++s, target += kSegmentFloats) {
             // Each cache line of the target gathers its lanes from the nine
             // sources with masked loads, then goes out in one streaming store.
 #pragma GCC unroll 9
             for (int v = 0; v < kSegmentFloats / 16; ++v) {
-                const float* lane0 = source + 16 * v;
-                _mm_prefetch(reinterpret_cast<const char*>(lane0 + ahead), _MM_HINT_T0);
-                __m512 line = _mm512_maskz_loadu_ps(directionLanes(v, 0), lane0 + from[0]);
+                _mm_prefetch(reinterpret_cast<const char*>(source + 16 * v + ahead), _MM_HINT_T0);
+                __m512 line = _mm512_maskz_loadu_ps(directionLanes(v, 0), from[0] + 16 * v);
 #pragma GCC unroll 8
-                for (int k = 1; k < 9; ++k) line = _mm512_mask_loadu_ps(line, directionLanes(v, k), lane0 + from[k]);
+                for (int k = 1; k < 9; ++k) line = _mm512_mask_loadu_ps(line, directionLanes(v, k), from[k] + 16 * v);
                 _mm512_stream_ps(target + 16 * v, line);
             }
+            source += kSegmentFloats;
+            for (int k = 0; k < 9; ++k) from[k] += kSegmentFloats;
         }
         return;
     }
