@@ -9,6 +9,7 @@
 
 #include "graphics_resource.h"
 #include "kernel_launcher.h"
+#include "memory_copy.h"
 #include "runtime_state.h"
 
 namespace cpu_runtime {
@@ -65,15 +66,16 @@ bool rangesOverlap(const void* a, const void* b, size_t count)
     return x < y + count && y < x + count;
 }
 
-// Device-to-device copies use every core, as a GPU's copy uses all of its
-// memory bandwidth.
+// Device-to-device copies use every core and bypass the cache, as a GPU's
+// copy uses all of its memory bandwidth.
 void copyInParallel(char* dst, const char* src, size_t count)
 {
     constexpr size_t kChunk = 1 << 20;
     const size_t chunks = (count + kChunk - 1) / kChunk;
     runBlocksInParallel(chunks, [&](size_t first, size_t end) {
         const size_t begin = first * kChunk;
-        std::memcpy(dst + begin, src + begin, std::min(end * kChunk, count) - begin);
+        copyBypassingCache(dst + begin, src + begin, std::min(end * kChunk, count) - begin);
+        finishCopiesBypassingCache();
     });
 }
 

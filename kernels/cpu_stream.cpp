@@ -13,13 +13,14 @@
 #include "kernel_launch.h"
 #include "stream.h"
 
+#include <cpu_backend/memory_copy.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__AVX512F__)
 #include <immintrin.h>
 #endif
 
@@ -78,39 +79,6 @@ InteriorPull learnInteriorPull()
     return pull;
 }
 
-// Copies whole cache lines to memory without reading them into the cache
-// first, as a large copy does: the target is written, never read.
-void storeBypassingCache(float* target, const float* source, int floats)
-{
-    const auto address = reinterpret_cast<uintptr_t>(target);
-#if defined(__AVX512F__)
-    if (address % 64 == 0 && floats % 16 == 0) {
-        for (int i = 0; i < floats; i += 16) _mm512_stream_ps(target + i, _mm512_loadu_ps(source + i));
-        return;
-    }
-#endif
-#if defined(__AVX__)
-    if (address % 32 == 0 && floats % 8 == 0) {
-        for (int i = 0; i < floats; i += 8) _mm256_stream_ps(target + i, _mm256_loadu_ps(source + i));
-        return;
-    }
-#endif
-#if defined(__SSE2__)
-    if (address % 16 == 0 && floats % 4 == 0) {
-        for (int i = 0; i < floats; i += 4) _mm_stream_ps(target + i, _mm_loadu_ps(source + i));
-        return;
-    }
-#endif
-    std::memcpy(target, source, static_cast<size_t>(floats) * sizeof(float));
-}
-
-void finishStoresBypassingCache()
-{
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
-}
-
 #if defined(__AVX512F__)
 // Lanes of vector v of a segment (floats 16 v .. 16 v + 15) that hold
 // direction k. Every vector holds all nine directions.
@@ -126,7 +94,7 @@ constexpr __mmask16 directionLanes(int v, int k)
 // Streams `segments` consecutive segments none of whose cells lies on the
 // grid's edges: target[j] = source[j + offset[j % 9]], source being the
 // first segment's own place in f. `ahead` is how far on in f the values of
-// a later row begin, fetched into the cache while this row is streamed.
+// a later row begin, fetched into the L2 cache while this row is streamed.
 void pullInteriorSegments(const int* offset, const float* source, float* target, int segments, int ahead)
 {
 #if defined(__AVX512F__)
@@ -138,7 +106,7 @@ void pullInteriorSegments(const int* offset, const float* source, float* target,
             // sources with masked loads, then goes out in one streaming store.
 #pragma GCC unroll 9
             for (int v = 0; v < kSegmentFloats / 16; ++v) {
-                _mm_prefetch(reinterpret_cast<const char*>(source + 16 * v + ahead), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(source + 16 * v + ahead), _MM_HINT_T1);
                 __m512 line = _mm512_maskz_loadu_ps(directionLanes(v, 0), from[0] + 16 * v);
 #pragma GCC unroll 8
                 for (int k = 1; k < 9; ++k) line = _mm512_mask_loadu_ps(line, directionLanes(v, k), from[k] + 16 * v);
@@ -155,7 +123,7 @@ void pullInteriorSegments(const int* offset, const float* source, float* target,
         float segment[kSegmentFloats];
         for (int cell = 0; cell < kSegmentFloats; cell += 9)
             for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + offset[k]];
-        storeBypassingCache(target, segment, kSegmentFloats);
+        cpu_runtime::copyBypassingCache(target, segment, sizeof segment);
     }
 }
 
@@ -207,7 +175,7 @@ void streamSegment(const StreamLaunch& launch, int y, int s)
             for (int k = 0; k < 9; ++k) cell[k] = source[k + launch.offset[k]];
         }
     }
-    storeBypassingCache(launch.fStream + first, segment, kSegmentFloats);
+    cpu_runtime::copyBypassingCache(launch.fStream + first, segment, sizeof segment);
 }
 
 // Streams grid row y: its first and last segments hold the side walls;
@@ -259,6 +227,6 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     // rows of f in sequence and writes one row of fStream.
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(launch.height), [&launch](size_t firstRow, size_t endRow) {
         for (size_t y = firstRow; y < endRow; ++y) streamRow(launch, static_cast<int>(y));
-        finishStoresBypassingCache();
+        cpu_runtime::finishCopiesBypassingCache();
     });
 }

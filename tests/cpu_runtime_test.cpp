@@ -109,6 +109,32 @@ TEST_F(CpuRuntime, DeviceToDeviceCopiesMoveEveryByte)
     cudaFree(b);
 }
 
+TEST_F(CpuRuntime, DeviceToDeviceCopiesAtAnyAlignmentTouchOnlyTheirTarget)
+{
+    // The copy writes aligned runs of 16 bytes past the cache; the bytes
+    // before and after them go through it, and nothing outside the target
+    // may change.
+    const size_t size = (1u << 20) + 64;
+    std::vector<uint8_t> source(size), guard(size, 0xA5);
+    for (size_t i = 0; i < size; ++i) source[i] = static_cast<uint8_t>(i * 7 + 1);
+    uint8_t *a = nullptr, *b = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&a), size), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&b), size), cudaSuccess);
+    writeDevice(a, source);
+    for (size_t from : {0u, 3u, 16u})
+        for (size_t to : {0u, 5u, 15u, 16u})
+            for (size_t count : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{100}, size - 32}) {
+                SCOPED_TRACE(testing::Message() << "from " << from << " to " << to << ", " << count << " bytes");
+                writeDevice(b, guard);
+                ASSERT_EQ(cudaMemcpy(b + to, a + from, count, cudaMemcpyDeviceToDevice), cudaSuccess);
+                std::vector<uint8_t> expected = guard;
+                std::copy(source.begin() + from, source.begin() + from + count, expected.begin() + to);
+                ASSERT_EQ(readDevice(b, size), expected);
+            }
+    cudaFree(a);
+    cudaFree(b);
+}
+
 TEST_F(CpuRuntime, InjectedFailureHitsExactlyTheNthUse)
 {
     cpu_runtime::failCall("cudaMalloc", 2, cudaErrorMemoryAllocation);
