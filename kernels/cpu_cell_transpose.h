@@ -13,53 +13,30 @@ namespace cpu_kernels {
 constexpr int kTransposeCells = 16;  // cells per call of the vector forms
 
 #if defined(__AVX512F__)
-// Lane tables for splitting 48 consecutive floats (three vectors) by
-// position modulo 3, and for merging three such parts back. Each part needs
-// one two-vector permute and one masked permute of the third vector.
-struct ThreeWaySplit {
+// Lane tables for a permutation of 48 floats (three vectors) into three
+// vectors. Each output needs one two-vector permute of the first two inputs
+// and one masked permute of the third.
+struct ThreeWayPermute {
     __m512i fromFirstTwo[3];
     __m512i fromThird[3];
     __mmask16 thirdLanes[3];
 };
 
-// Part r, lane t: float 3 t + r of the 48.
-inline ThreeWaySplit splitTables()
+// sourceOf(j, i) is the input float (0 to 47) that lane i of output j takes.
+template <typename SourceOf>
+ThreeWayPermute threeWayTables(SourceOf sourceOf)
 {
-    ThreeWaySplit tables{};
-    for (int r = 0; r < 3; ++r) {
-        alignas(64) int firstTwo[16] = {};
-        alignas(64) int third[16] = {};
-        unsigned lanes = 0;
-        for (int t = 0; t < 16; ++t) {
-            const int e = 3 * t + r;
-            if (e < 32) {
-                firstTwo[t] = e;
-            } else {
-                third[t] = e - 32;
-                lanes |= 1u << t;
-            }
-        }
-        tables.fromFirstTwo[r] = _mm512_load_si512(firstTwo);
-        tables.fromThird[r] = _mm512_load_si512(third);
-        tables.thirdLanes[r] = static_cast<__mmask16>(lanes);
-    }
-    return tables;
-}
-
-// Vector j, lane i: float e = 16 j + i of the 48, lane e / 3 of part e % 3.
-inline ThreeWaySplit mergeTables()
-{
-    ThreeWaySplit tables{};
+    ThreeWayPermute tables{};
     for (int j = 0; j < 3; ++j) {
         alignas(64) int firstTwo[16] = {};
         alignas(64) int third[16] = {};
         unsigned lanes = 0;
         for (int i = 0; i < 16; ++i) {
-            const int e = 16 * j + i;
-            if (e % 3 < 2) {
-                firstTwo[i] = e / 3 + 16 * (e % 3);
+            const int e = sourceOf(j, i);
+            if (e < 32) {
+                firstTwo[i] = e;
             } else {
-                third[i] = e / 3;
+                third[i] = e - 32;
                 lanes |= 1u << i;
             }
         }
@@ -70,7 +47,23 @@ inline ThreeWaySplit mergeTables()
     return tables;
 }
 
-inline void permuteThreeWay(const ThreeWaySplit& tables, __m512 a, __m512 b, __m512 c, __m512* out)
+// Splits by position modulo 3: part r, lane t is float 3 t + r.
+inline ThreeWayPermute splitTables()
+{
+    return threeWayTables([](int r, int t) { return 3 * t + r; });
+}
+
+// The inverse: float e of the 48 (vector e / 16, lane e % 16) is lane e / 3
+// of part e % 3.
+inline ThreeWayPermute mergeTables()
+{
+    return threeWayTables([](int j, int i) {
+        const int e = 16 * j + i;
+        return 16 * (e % 3) + e / 3;
+    });
+}
+
+inline void permuteThreeWay(const ThreeWayPermute& tables, __m512 a, __m512 b, __m512 c, __m512* out)
 {
     for (int r = 0; r < 3; ++r)
         out[r] = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(a, tables.fromFirstTwo[r], b),
@@ -84,7 +77,7 @@ inline void permuteThreeWay(const ThreeWaySplit& tables, __m512 a, __m512 b, __m
 inline void cellsToRows(const float* cells, float* rows, int rowStride)
 {
 #if defined(__AVX512F__)
-    static const ThreeWaySplit split = splitTables();
+    static const ThreeWayPermute split = splitTables();
     __m512 byRemainder[3][3];  // [r][b]: floats 48 b + 3 t + r
     for (int b = 0; b < 3; ++b) {
         __m512 parts[3];
@@ -107,7 +100,7 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
 inline void rowsToCells(const float* rows, int rowStride, float* cells)
 {
 #if defined(__AVX512F__)
-    static const ThreeWaySplit merge = mergeTables();
+    static const ThreeWayPermute merge = mergeTables();
     __m512 byRemainder[3][3];  // [r][b], as in cellsToRows
     for (int r = 0; r < 3; ++r) {
         __m512 parts[3];
