@@ -13,61 +13,85 @@ namespace cpu_kernels {
 constexpr int kTransposeCells = 16;  // cells per call of the vector forms
 
 #if defined(__AVX512F__)
-// Lane tables for a permutation of 48 floats (three vectors) into three
-// vectors. Each output needs one two-vector permute of the first two inputs
-// and one masked permute of the third.
-struct ThreeWayPermute {
-    __m512i fromFirstTwo[3];
-    __m512i fromThird[3];
-    __mmask16 thirdLanes[3];
+// Splitting 48 floats (three vectors a, b, c) by position modulo 3 into
+// three parts (part r, lane t: float 3 t + r), and merging such parts back.
+// The floats of one part lie at 16 different lane indices of the inputs,
+// (3 t + r) mod 16, because 3 and 16 have no common factor. So each part is
+// a lane-by-lane blend of the inputs followed by one permute, and a merge is
+// one permute of each part followed by blends: blends are cheaper than
+// permutes, which are the scarce operation here.
+struct ThreeWayTables {
+    __m512i splitIndex[3];  // part r, lane t: lane (3 t + r) mod 16 of its blend
+    __mmask16 splitFromB[3];
+    __mmask16 splitFromC[3];
+    __m512i mergeIndex[3];  // part r's lane t to lane (3 t + r) mod 16
+    __mmask16 mergeFromPart1[3];  // output j, lane l: from part (16 j + l) mod 3
+    __mmask16 mergeFromPart2[3];
 };
 
-// sourceOf(j, i) is the input float (0 to 47) that lane i of output j takes.
-template <typename SourceOf>
-ThreeWayPermute threeWayTables(SourceOf sourceOf)
+inline ThreeWayTables threeWayTables()
 {
-    ThreeWayPermute tables{};
-    for (int j = 0; j < 3; ++j) {
-        alignas(64) int firstTwo[16] = {};
-        alignas(64) int third[16] = {};
-        unsigned lanes = 0;
-        for (int i = 0; i < 16; ++i) {
-            const int e = sourceOf(j, i);
-            if (e < 32) {
-                firstTwo[i] = e;
-            } else {
-                third[i] = e - 32;
-                lanes |= 1u << i;
-            }
+    ThreeWayTables tables{};
+    for (int r = 0; r < 3; ++r) {
+        alignas(64) int split[16];
+        alignas(64) int merge[16];
+        unsigned fromB = 0;
+        unsigned fromC = 0;
+        for (int t = 0; t < 16; ++t) {
+            const int e = 3 * t + r;
+            const int lane = e % 16;
+            split[t] = lane;
+            merge[lane] = t;
+            if (e / 16 == 1) fromB |= 1u << lane;
+            if (e / 16 == 2) fromC |= 1u << lane;
         }
-        tables.fromFirstTwo[j] = _mm512_load_si512(firstTwo);
-        tables.fromThird[j] = _mm512_load_si512(third);
-        tables.thirdLanes[j] = static_cast<__mmask16>(lanes);
+        tables.splitIndex[r] = _mm512_load_si512(split);
+        tables.mergeIndex[r] = _mm512_load_si512(merge);
+        tables.splitFromB[r] = static_cast<__mmask16>(fromB);
+        tables.splitFromC[r] = static_cast<__mmask16>(fromC);
+    }
+    for (int j = 0; j < 3; ++j) {
+        unsigned fromPart1 = 0;
+        unsigned fromPart2 = 0;
+        for (int lane = 0; lane < 16; ++lane) {
+            const int part = (16 * j + lane) % 3;
+            if (part == 1) fromPart1 |= 1u << lane;
+            if (part == 2) fromPart2 |= 1u << lane;
+        }
+        tables.mergeFromPart1[j] = static_cast<__mmask16>(fromPart1);
+        tables.mergeFromPart2[j] = static_cast<__mmask16>(fromPart2);
     }
     return tables;
 }
 
-// Splits by position modulo 3: part r, lane t is float 3 t + r.
-inline ThreeWayPermute splitTables()
+inline const ThreeWayTables& threeWay()
 {
-    return threeWayTables([](int r, int t) { return 3 * t + r; });
+    static const ThreeWayTables tables = threeWayTables();
+    return tables;
 }
 
-// The inverse: float e of the 48 (vector e / 16, lane e % 16) is lane e / 3
-// of part e % 3.
-inline ThreeWayPermute mergeTables()
+// The permutes are written in their masked form with every lane selected:
+// it compiles to the same instruction as the unmasked form, about which
+// GCC 12 warns falsely (an undefined value inside the intrinsic).
+constexpr __mmask16 kAllLanes = 0xFFFF;
+
+inline void splitThreeWay(const ThreeWayTables& tables, __m512 a, __m512 b, __m512 c, __m512* parts)
 {
-    return threeWayTables([](int j, int i) {
-        const int e = 16 * j + i;
-        return 16 * (e % 3) + e / 3;
-    });
+    for (int r = 0; r < 3; ++r) {
+        const __m512 blended =
+            _mm512_mask_blend_ps(tables.splitFromC[r], _mm512_mask_blend_ps(tables.splitFromB[r], a, b), c);
+        parts[r] = _mm512_maskz_permutexvar_ps(kAllLanes, tables.splitIndex[r], blended);
+    }
 }
 
-inline void permuteThreeWay(const ThreeWayPermute& tables, __m512 a, __m512 b, __m512 c, __m512* out)
+inline void mergeThreeWay(const ThreeWayTables& tables, __m512 part0, __m512 part1, __m512 part2, __m512* out)
 {
-    for (int r = 0; r < 3; ++r)
-        out[r] = _mm512_mask_permutexvar_ps(_mm512_permutex2var_ps(a, tables.fromFirstTwo[r], b),
-                                            tables.thirdLanes[r], tables.fromThird[r], c);
+    const __m512 placed0 = _mm512_maskz_permutexvar_ps(kAllLanes, tables.mergeIndex[0], part0);
+    const __m512 placed1 = _mm512_maskz_permutexvar_ps(kAllLanes, tables.mergeIndex[1], part1);
+    const __m512 placed2 = _mm512_maskz_permutexvar_ps(kAllLanes, tables.mergeIndex[2], part2);
+    for (int j = 0; j < 3; ++j)
+        out[j] = _mm512_mask_blend_ps(tables.mergeFromPart2[j],
+                                      _mm512_mask_blend_ps(tables.mergeFromPart1[j], placed0, placed1), placed2);
 }
 #endif
 
@@ -77,17 +101,17 @@ inline void permuteThreeWay(const ThreeWayPermute& tables, __m512 a, __m512 b, _
 inline void cellsToRows(const float* cells, float* rows, int rowStride)
 {
 #if defined(__AVX512F__)
-    static const ThreeWayPermute split = splitTables();
+    const ThreeWayTables& tables = threeWay();
     __m512 byRemainder[3][3];  // [r][b]: floats 48 b + 3 t + r
     for (int b = 0; b < 3; ++b) {
         __m512 parts[3];
-        permuteThreeWay(split, _mm512_loadu_ps(cells + 48 * b), _mm512_loadu_ps(cells + 48 * b + 16),
-                        _mm512_loadu_ps(cells + 48 * b + 32), parts);
+        splitThreeWay(tables, _mm512_loadu_ps(cells + 48 * b), _mm512_loadu_ps(cells + 48 * b + 16),
+                      _mm512_loadu_ps(cells + 48 * b + 32), parts);
         for (int r = 0; r < 3; ++r) byRemainder[r][b] = parts[r];
     }
     for (int r = 0; r < 3; ++r) {
         __m512 directions[3];
-        permuteThreeWay(split, byRemainder[r][0], byRemainder[r][1], byRemainder[r][2], directions);
+        splitThreeWay(tables, byRemainder[r][0], byRemainder[r][1], byRemainder[r][2], directions);
         for (int m = 0; m < 3; ++m) _mm512_storeu_ps(rows + (3 * m + r) * rowStride, directions[m]);
     }
 #else
@@ -100,17 +124,17 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
 inline void rowsToCells(const float* rows, int rowStride, float* cells)
 {
 #if defined(__AVX512F__)
-    static const ThreeWayPermute merge = mergeTables();
+    const ThreeWayTables& tables = threeWay();
     __m512 byRemainder[3][3];  // [r][b], as in cellsToRows
     for (int r = 0; r < 3; ++r) {
         __m512 parts[3];
-        permuteThreeWay(merge, _mm512_loadu_ps(rows + r * rowStride), _mm512_loadu_ps(rows + (3 + r) * rowStride),
-                        _mm512_loadu_ps(rows + (6 + r) * rowStride), parts);
+        mergeThreeWay(tables, _mm512_loadu_ps(rows + r * rowStride), _mm512_loadu_ps(rows + (3 + r) * rowStride),
+                      _mm512_loadu_ps(rows + (6 + r) * rowStride), parts);
         for (int b = 0; b < 3; ++b) byRemainder[r][b] = parts[b];
     }
     for (int b = 0; b < 3; ++b) {
         __m512 floats[3];
-        permuteThreeWay(merge, byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
+        mergeThreeWay(tables, byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
         for (int j = 0; j < 3; ++j) _mm512_storeu_ps(cells + 48 * b + 16 * j, floats[j]);
     }
 #else
