@@ -31,15 +31,15 @@ using namespace cpu_kernels;
 constexpr int kSegmentCells = kStreamTile;         // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
-// Where each direction of a cell away from the grid's edges comes from:
-// rowStep[k] grid rows and then floatStep[k] floats from the cell's own value
-// of direction k.
+// Where each direction of a cell away from the grid's edges comes from: the
+// same direction of the neighbour rowStep[k] rows and columnStep[k] cells
+// away.
 struct InteriorPull {
     int rowStep[9];
-    int floatStep[9];
+    int columnStep[9];
     bool learnt;  // false if the kernel's pull did not follow that pattern
 
-    int offset(int k, int width) const { return rowStep[k] * width * 9 + floatStep[k]; }
+    int offset(int k, int width) const { return (rowStep[k] * width + columnStep[k]) * 9; }
 };
 
 // Runs the kernel's load and pull for the middle tile of a 3 x 3 grid whose
@@ -67,67 +67,38 @@ InteriorPull learnInteriorPull()
         for (int k = 0; k < 9; ++k) {
             const int shift = static_cast<int>(cell[k]) - (streamTargetOffset(t) + k);
             const int rowStep = static_cast<int>(std::lround(static_cast<double>(shift) / rowFloats));
-            const int floatStep = shift - rowStep * rowFloats;
-            // A neighbour's values: at most one row and one cell away.
-            if (std::abs(rowStep) > 1 || std::abs(floatStep) > 2 * 9 - 1) pull.learnt = false;
-            if (seen[k] && (pull.rowStep[k] != rowStep || pull.floatStep[k] != floatStep)) pull.learnt = false;
+            const int columnStep = (shift - rowStep * rowFloats) / 9;
+            // The same direction of a neighbour: at most one row and one cell away.
+            if (shift != rowStep * rowFloats + columnStep * 9 || std::abs(rowStep) > 1 || std::abs(columnStep) > 1)
+                pull.learnt = false;
+            if (seen[k] && (pull.rowStep[k] != rowStep || pull.columnStep[k] != columnStep)) pull.learnt = false;
             seen[k] = true;
             pull.rowStep[k] = rowStep;
-            pull.floatStep[k] = floatStep;
+            pull.columnStep[k] = columnStep;
         }
     });
     return pull;
 }
 
-#if defined(__AVX512F__)
-// Lanes of vector v of a segment (floats 16 v .. 16 v + 15) that hold
-// direction k. Every vector holds all nine directions.
-constexpr __mmask16 directionLanes(int v, int k)
-{
-    unsigned lanes = 0;
-    for (int lane = 0; lane < 16; ++lane)
-        if ((16 * v + lane) % 9 == k) lanes |= 1u << lane;
-    return static_cast<__mmask16>(lanes);
-}
-#endif
+// Lanes of each cache line of a segment (floats 16 v .. 16 v + 15 of its
+// 144) by the neighbour their values come from: lanes[v][rowStep + 1]
+// [columnStep + 1].
+struct NeighbourLanes {
+    uint16_t lanes[kSegmentFloats / 16][3][3];
+};
 
-// Streams `segments` consecutive segments none of whose cells lies on the
-// grid's edges: target[j] = source[j + offset[j % 9]], source being the
-// first segment's own place in f. `ahead` is how far on in f the values of
-// a later row begin, fetched into the L2 cache while this row is streamed.
-void pullInteriorSegments(const int* offset, const float* source, float* target, int segments, int ahead)
+NeighbourLanes neighbourLanes(const InteriorPull& pull)
 {
-#if defined(__AVX512F__)
-    if (reinterpret_cast<uintptr_t>(target) % 64 == 0) {
-        const float* from[9];  // where each direction's values start, moved on a segment at a time
-        for (int k = 0; k < 9; ++k) from[k] = source + offset[k];
-        for (int s = 0; s < segments; ++s, target += kSegmentFloats) {
-            // Each cache line of the target gathers its lanes from the nine
-            // sources with masked loads, then goes out in one streaming store.
-#pragma GCC unroll 9
-            for (int v = 0; v < kSegmentFloats / 16; ++v) {
-                _mm_prefetch(reinterpret_cast<const char*>(source + 16 * v + ahead), _MM_HINT_T1);
-                __m512 line = _mm512_maskz_loadu_ps(directionLanes(v, 0), from[0] + 16 * v);
-#pragma GCC unroll 8
-                for (int k = 1; k < 9; ++k) line = _mm512_mask_loadu_ps(line, directionLanes(v, k), from[k] + 16 * v);
-                _mm512_stream_ps(target + 16 * v, line);
-            }
-            source += kSegmentFloats;
-            for (int k = 0; k < 9; ++k) from[k] += kSegmentFloats;
+    NeighbourLanes table{};
+    for (int v = 0; v < kSegmentFloats / 16; ++v)
+        for (int lane = 0; lane < 16; ++lane) {
+            const int k = (16 * v + lane) % 9;
+            table.lanes[v][pull.rowStep[k] + 1][pull.columnStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
         }
-        return;
-    }
-#endif
-    (void)ahead;
-    for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
-        float segment[kSegmentFloats];
-        for (int cell = 0; cell < kSegmentFloats; cell += 9)
-            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + offset[k]];
-        cpu_runtime::copyBypassingCache(target, segment, sizeof segment);
-    }
+    return table;
 }
 
-// The launch, and the offsets of the interior pull for its grid width.
+// The launch, with the interior pull's offsets for its grid width.
 struct StreamLaunch {
     dim3 grid;
     const float* f;
@@ -136,7 +107,74 @@ struct StreamLaunch {
     int height;
     bool interiorPullKnown;
     int offset[9];
+    const NeighbourLanes* neighbourLanes;
 };
+
+#if defined(__AVX512F__)
+// Floats kShift .. kShift + 15 of the 32 in low, high. (The masked form
+// with every lane selected is the same instruction as the unmasked one,
+// about which GCC 12 warns falsely.)
+template <int kShift>
+__m512 floatsFrom(__m512 low, __m512 high)
+{
+    return _mm512_castsi512_ps(
+        _mm512_maskz_alignr_epi32(0xFFFF, _mm512_castps_si512(high), _mm512_castps_si512(low), kShift));
+}
+#endif
+
+// Streams `segments` consecutive segments, from float `first` on, none of
+// whose cells lies on the grid's edges: fStream[j] = f[j + offset[j % 9]].
+// `ahead` is how far on in f the values of a later row begin, fetched into
+// the L2 cache while this row is streamed.
+void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments, int ahead)
+{
+    const float* source = launch.f + first;
+    float* target = launch.fStream + first;
+#if defined(__AVX512F__)
+    if (reinterpret_cast<uintptr_t>(source) % 64 == 0 && reinterpret_cast<uintptr_t>(target) % 64 == 0) {
+        // A cache line of the target takes its values from the lines at the
+        // same place in the row above, its own row and the row below, each
+        // shifted by up to a cell: every source line is loaded once,
+        // aligned, shifted in registers and blended in by its lanes.
+        const int rowFloats = launch.width * 9;
+        const float* rows[3] = {source - rowFloats, source, source + rowFloats};
+        __m512 previous[3];
+        __m512 current[3];
+        for (int r = 0; r < 3; ++r) {
+            previous[r] = _mm512_load_ps(rows[r] - 16);
+            current[r] = _mm512_load_ps(rows[r]);
+        }
+        for (int s = 0; s < segments; ++s) {
+#pragma GCC unroll 9
+            for (int v = 0; v < kSegmentFloats / 16; ++v) {
+                _mm_prefetch(reinterpret_cast<const char*>(rows[1] + 16 * v + ahead), _MM_HINT_T1);
+                const auto& lanes = launch.neighbourLanes->lanes[v];
+                __m512 line = current[1];
+#pragma GCC unroll 3
+                for (int r = 0; r < 3; ++r) {
+                    const __m512 next = _mm512_load_ps(rows[r] + 16 * (v + 1));
+                    line = _mm512_mask_blend_ps(lanes[r][0], line, floatsFrom<16 - 9>(previous[r], current[r]));
+                    if (r != 1) line = _mm512_mask_blend_ps(lanes[r][1], line, current[r]);
+                    line = _mm512_mask_blend_ps(lanes[r][2], line, floatsFrom<9>(current[r], next));
+                    previous[r] = current[r];
+                    current[r] = next;
+                }
+                _mm512_stream_ps(target + 16 * v, line);
+            }
+            for (int r = 0; r < 3; ++r) rows[r] += kSegmentFloats;
+            target += kSegmentFloats;
+        }
+        return;
+    }
+#endif
+    (void)ahead;
+    for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
+        float segment[kSegmentFloats];
+        for (int cell = 0; cell < kSegmentFloats; cell += 9)
+            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + launch.offset[k]];
+        cpu_runtime::copyBypassingCache(target, segment, sizeof segment);
+    }
+}
 
 // Streams cell (x, y) through the kernel's per-thread code: the tile slots
 // around it loaded as its block loads them, then its own pull.
@@ -194,7 +232,7 @@ void streamRow(const StreamLaunch& launch, int y)
     // Row y + 2, first needed by the next row, is fetched into the cache
     // while this one streams: the hardware alone does not fetch it soon enough.
     const int ahead = y + 2 < launch.height ? 2 * launch.width * 9 : 0;
-    pullInteriorSegments(launch.offset, launch.f + first, launch.fStream + first, segments - 2, ahead);
+    pullInteriorSegments(launch, first, segments - 2, ahead);
     streamSegment(launch, y, segments - 1);
 }
 
@@ -219,8 +257,9 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
 
     static const InteriorPull interiorPull = learnInteriorPull();
+    static const NeighbourLanes interiorLanes = neighbourLanes(interiorPull);
     StreamLaunch launch{grid, f, fStream, static_cast<int>(grid.x) * kStreamTile,
-                        static_cast<int>(grid.y) * kStreamTile, interiorPull.learnt, {}};
+                        static_cast<int>(grid.y) * kStreamTile, interiorPull.learnt, {}, &interiorLanes};
     for (int k = 0; k < 9; ++k) launch.offset[k] = interiorPull.offset(k, launch.width);
 
     // Workers take runs of whole grid rows: each reads three neighbouring
