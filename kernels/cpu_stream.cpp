@@ -6,9 +6,11 @@
 // runs the kernel's own per-thread code (the tile slots around the cell,
 // then the cell's pull) only for cells on the grid's edges, where the walls
 // bounce values back. For every other cell it uses what it learnt from that
-// same code: each direction comes from one fixed offset in f. A tile row of
-// 16 cells away from the edges is then a copy from nine offsets, written to
-// fStream with streaming stores (whole cache lines, never read first).
+// same code: each direction comes from the same direction of one fixed
+// neighbour. A tile row of 16 cells away from the edges is then put
+// together from the rows above, at and below it, shifted by a cell, and
+// written to fStream with streaming stores (whole cache lines, never read
+// first).
 #include "cpu_launch_loops.h"
 #include "kernel_launch.h"
 #include "stream.h"
