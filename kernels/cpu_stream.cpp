@@ -8,9 +8,9 @@
 // bounce values back. For every other cell it uses what it learnt from that
 // same code: each direction comes from the same direction of one fixed
 // neighbour. A tile row of 16 cells away from the edges is then put
-// together from the rows above, at and below it, shifted by a cell, and
-// written to fStream with streaming stores (whole cache lines, never read
-// first).
+// together from the rows above, at and below it (blended by direction),
+// shifted by a cell, and written to fStream with streaming stores (whole
+// cache lines, never read first).
 #include "cpu_launch_loops.h"
 #include "kernel_launch.h"
 #include "stream.h"
@@ -83,10 +83,13 @@ InteriorPull learnInteriorPull()
 }
 
 // Lanes of each cache line of a segment (floats 16 v .. 16 v + 15 of its
-// 144) by the neighbour their values come from: lanes[v][rowStep + 1]
-// [columnStep + 1].
+// 144) by where their values come from. A float's direction is its index
+// modulo 9 in f and in fStream alike, so both masks serve either array:
+// rowLanes[v][rowStep + 1] marks the lanes whose direction comes from that
+// row, columnLanes[v][columnStep + 1] those that come from that column.
 struct NeighbourLanes {
-    uint16_t lanes[kSegmentFloats / 16][3][3];
+    uint16_t rowLanes[kSegmentFloats / 16][3];
+    uint16_t columnLanes[kSegmentFloats / 16][3];
 };
 
 NeighbourLanes neighbourLanes(const InteriorPull& pull)
@@ -95,7 +98,8 @@ NeighbourLanes neighbourLanes(const InteriorPull& pull)
     for (int v = 0; v < kSegmentFloats / 16; ++v)
         for (int lane = 0; lane < 16; ++lane) {
             const int k = (16 * v + lane) % 9;
-            table.lanes[v][pull.rowStep[k] + 1][pull.columnStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
+            table.rowLanes[v][pull.rowStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
+            table.columnLanes[v][pull.columnStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
         }
     return table;
 }
@@ -134,34 +138,38 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
     float* target = launch.fStream + first;
 #if defined(__AVX512F__)
     if (reinterpret_cast<uintptr_t>(source) % 64 == 0 && reinterpret_cast<uintptr_t>(target) % 64 == 0) {
-        // A cache line of the target takes its values from the lines at the
-        // same place in the row above, its own row and the row below, each
-        // shifted by up to a cell: every source line is loaded once,
-        // aligned, shifted in registers and blended in by its lanes.
+        // Each value of fStream comes from one row and one column of f,
+        // chosen by its direction alone. So each aligned cache line of f is
+        // first blended from the lines at its place in the rows above, at
+        // and below (each float taken from the row its direction comes
+        // from); a line of fStream is then that blended row, shifted by a
+        // cell either way in registers for the lanes that come from a
+        // neighbouring column. Per line: three loads, four blends, two
+        // shifts.
+        const NeighbourLanes& lanes = *launch.neighbourLanes;
         const int rowFloats = launch.width * 9;
         const float* rows[3] = {source - rowFloats, source, source + rowFloats};
-        __m512 previous[3];
-        __m512 current[3];
-        for (int r = 0; r < 3; ++r) {
-            previous[r] = _mm512_load_ps(rows[r] - 16);
-            current[r] = _mm512_load_ps(rows[r]);
-        }
+        // The blended line at float 16 v of the segment (v from -1 to 9),
+        // whose lanes are those of line v modulo 9.
+        auto blendedLine = [&](int v) {
+            const int lanesOf = (v + kSegmentFloats / 16) % (kSegmentFloats / 16);
+            __m512 line = _mm512_load_ps(rows[1] + 16 * v);
+            line = _mm512_mask_blend_ps(lanes.rowLanes[lanesOf][0], line, _mm512_load_ps(rows[0] + 16 * v));
+            return _mm512_mask_blend_ps(lanes.rowLanes[lanesOf][2], line, _mm512_load_ps(rows[2] + 16 * v));
+        };
+        __m512 previous = blendedLine(-1);
+        __m512 current = blendedLine(0);
         for (int s = 0; s < segments; ++s) {
 #pragma GCC unroll 9
             for (int v = 0; v < kSegmentFloats / 16; ++v) {
                 _mm_prefetch(reinterpret_cast<const char*>(rows[1] + 16 * v + ahead), _MM_HINT_T1);
-                const auto& lanes = launch.neighbourLanes->lanes[v];
-                __m512 line = current[1];
-#pragma GCC unroll 3
-                for (int r = 0; r < 3; ++r) {
-                    const __m512 next = _mm512_load_ps(rows[r] + 16 * (v + 1));
-                    line = _mm512_mask_blend_ps(lanes[r][0], line, floatsFrom<16 - 9>(previous[r], current[r]));
-                    if (r != 1) line = _mm512_mask_blend_ps(lanes[r][1], line, current[r]);
-                    line = _mm512_mask_blend_ps(lanes[r][2], line, floatsFrom<9>(current[r], next));
-                    previous[r] = current[r];
-                    current[r] = next;
-                }
+                const __m512 next = blendedLine(v + 1);
+                __m512 line = _mm512_mask_blend_ps(lanes.columnLanes[v][0], current,
+                                                   floatsFrom<16 - 9>(previous, current));
+                line = _mm512_mask_blend_ps(lanes.columnLanes[v][2], line, floatsFrom<9>(current, next));
                 _mm512_stream_ps(target + 16 * v, line);
+                previous = current;
+                current = next;
             }
             for (int r = 0; r < 3; ++r) rows[r] += kSegmentFloats;
             target += kSegmentFloats;
