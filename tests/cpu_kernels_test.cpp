@@ -127,9 +127,10 @@ TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
 TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
 {
     // One tile (every cell on a wall or beside one); one row of three tiles
-    // (a single interior run per row); tall and narrow; wide, with long
-    // interior runs whose rows the workers split between them.
-    for (const dim3 grid : {dim3(1, 1), dim3(3, 1), dim3(2, 5), dim3(170, 3)}) {
+    // (a single interior run per row); tall and narrow; wide, with interior
+    // runs streamed in several column strips, the last one short, and rows
+    // that the workers split between them.
+    for (const dim3 grid : {dim3(1, 1), dim3(3, 1), dim3(2, 5), dim3(171, 3)}) {
         SCOPED_TRACE(testing::Message() << "grid " << grid.x << " x " << grid.y);
         const size_t floats = static_cast<size_t>(grid.x) * grid.y * kStreamTile * kStreamTile * 9;
         const std::vector<float> f = testValues(floats, 1.0f, 6 + grid.x);
