@@ -9,14 +9,19 @@
 
 #include "graphics_resource.h"
 #include "kernel_launcher.h"
+#include "large_pages.h"
 #include "memory_copy.h"
 #include "runtime_state.h"
 
 namespace cpu_runtime {
 namespace {
 
-// Device memory is host memory with the alignment cudaMalloc guarantees.
-constexpr size_t kAllocationAlignment = 256;
+// Device memory is host memory with the alignment cudaMalloc guarantees,
+// and big blocks start on a large page so that they can be backed by them.
+size_t allocationAlignment(size_t bytes)
+{
+    return bytes >= kLargePageBytes ? kLargePageBytes : 256;
+}
 
 struct AllocationTable {
     std::mutex mutex;
@@ -93,7 +98,7 @@ void freeAllAllocations()
     AllocationTable& table = allocations();
     std::lock_guard<std::mutex> lock(table.mutex);
     for (const auto& entry : table.sizes)
-        ::operator delete(const_cast<char*>(entry.first), std::align_val_t(kAllocationAlignment));
+        ::operator delete(const_cast<char*>(entry.first), std::align_val_t(allocationAlignment(entry.second)));
     table.sizes.clear();
 }
 
@@ -231,8 +236,9 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
     const cudaError_t status = callStatus("cudaMalloc");
     if (status != cudaSuccess) return status;
     if (size == 0) return cudaSuccess;
-    void* block = ::operator new(size, std::align_val_t(cpu_runtime::kAllocationAlignment), std::nothrow);
+    void* block = ::operator new(size, std::align_val_t(cpu_runtime::allocationAlignment(size)), std::nothrow);
     if (block == nullptr) return recordStatus(cudaErrorMemoryAllocation);
+    if (size >= cpu_runtime::kLargePageBytes) cpu_runtime::adviseLargePages(block, size);
     cpu_runtime::AllocationTable& table = cpu_runtime::allocations();
     std::lock_guard<std::mutex> lock(table.mutex);
     table.sizes[static_cast<const char*>(block)] = size;
@@ -249,8 +255,9 @@ cudaError_t cudaFree(void* devPtr)
     std::lock_guard<std::mutex> lock(table.mutex);
     auto it = table.sizes.find(static_cast<const char*>(devPtr));
     if (it == table.sizes.end()) return recordStatus(cudaErrorInvalidValue);  // not a pointer we handed out
+    const size_t size = it->second;
     table.sizes.erase(it);
-    ::operator delete(devPtr, std::align_val_t(cpu_runtime::kAllocationAlignment));
+    ::operator delete(devPtr, std::align_val_t(cpu_runtime::allocationAlignment(size)));
     return cudaSuccess;
 }
 

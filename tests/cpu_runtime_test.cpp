@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 
 #include <glad/gl.h>
@@ -12,6 +13,7 @@
 #include <cuda_gl_interop.h>
 
 #include "cpu_backend/kernel_launcher.h"
+#include "cpu_backend/large_pages.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"
 #include "test_support.h"
@@ -75,6 +77,31 @@ TEST_F(CpuRuntime, FreeAcceptsOnlyPointersItHandedOut)
     EXPECT_EQ(cudaFree(p), cudaErrorInvalidValue);  // twice
     EXPECT_EQ(cpu_runtime::liveAllocationCount(), before);
     cudaGetLastError();
+}
+
+// Blocks from one large page up start on a large-page boundary (so that
+// they can be backed by large pages), smaller ones keep the ordinary
+// alignment; both kinds are whole to their last byte and free cleanly (the
+// sanitizer build checks that each is freed with its own alignment).
+TEST_F(CpuRuntime, LargeBlocksStartOnALargePageAndFreeCleanly)
+{
+    const size_t before = cpu_runtime::liveAllocationCount();
+    for (const size_t size : {cpu_runtime::kLargePageBytes - 1, cpu_runtime::kLargePageBytes + 1}) {
+        SCOPED_TRACE(testing::Message() << size << " bytes");
+        char* p = nullptr;
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&p), size), cudaSuccess);
+        const size_t alignment = size >= cpu_runtime::kLargePageBytes ? cpu_runtime::kLargePageBytes : 256;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignment, 0u);
+        const char ends[2] = {'a', 'z'};
+        ASSERT_EQ(cudaMemcpy(p, &ends[0], 1, cudaMemcpyHostToDevice), cudaSuccess);
+        ASSERT_EQ(cudaMemcpy(p + size - 1, &ends[1], 1, cudaMemcpyHostToDevice), cudaSuccess);
+        char back[2] = {};
+        ASSERT_EQ(cudaMemcpy(&back[0], p, 1, cudaMemcpyDeviceToHost), cudaSuccess);
+        ASSERT_EQ(cudaMemcpy(&back[1], p + size - 1, 1, cudaMemcpyDeviceToHost), cudaSuccess);
+        EXPECT_EQ(std::string(back, 2), "az");
+        EXPECT_EQ(cudaFree(p), cudaSuccess);
+    }
+    EXPECT_EQ(cpu_runtime::liveAllocationCount(), before);
 }
 
 TEST_F(CpuRuntime, CopiesMustStayInsideAnAllocation)
