@@ -3,14 +3,16 @@
 // Streaming only moves data: every value of fStream is one value of f. A GPU
 // block stages its tile in shared memory because its threads share their
 // loads; on the CPU that staging is one more copy of everything. So the CPU
-// runs the kernel's own per-thread code (the tile slots around the cell,
-// then the cell's pull) only for cells on the grid's edges, where the walls
-// bounce values back. For every other cell it uses what it learnt from that
-// same code: each direction comes from the same direction of one fixed
-// neighbour. A tile row of 16 cells away from the edges is then put
-// together from the rows above, at and below it (blended by direction),
-// shifted by a cell, and written to fStream with streaming stores (whole
-// cache lines, never read first).
+// runs the kernel's own per-thread code (tile loads, then each cell's pull)
+// once, on a small grid whose f names each float's position: that shows,
+// for each class of cell (interior, on one wall, in a corner), which value
+// of which neighbour each direction takes, walls bouncing values back.
+// Every cell is then streamed by its class's pull. A tile row of 16 cells
+// away from the edges is put together from the rows above, at and below it
+// (blended by direction), shifted by a cell, and written to fStream with
+// streaming stores (whole cache lines, never read first). If the
+// per-thread code ever stopped following such a pattern, the launch runs it
+// thread by thread.
 #include "cpu_launch_loops.h"
 #include "kernel_launch.h"
 #include "stream.h"
@@ -18,6 +20,7 @@
 #include <cpu_backend/memory_copy.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -34,53 +37,98 @@ using namespace cpu_kernels;
 constexpr int kSegmentCells = kStreamTile;         // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
-// Where each direction of a cell away from the grid's edges comes from: the
-// same direction of the neighbour rowStep[k] rows and columnStep[k] cells
-// away.
-struct InteriorPull {
+// Cells fall into nine classes by the walls they lie on: none (the
+// interior), one side, or two sides at a corner.
+constexpr int kCellClasses = 9;
+constexpr int kInteriorClass = 0;
+
+int cellClass(int x, int y, int width, int height)
+{
+    const int column = x == 0 ? 1 : x == width - 1 ? 2 : 0;
+    const int row = y == 0 ? 1 : y == height - 1 ? 2 : 0;
+    return column + 3 * row;
+}
+
+// Where each direction of a cell of one class comes from: direction
+// sourceDirection[k] of the cell rowStep[k] rows and columnStep[k] cells
+// away (the cell itself, for a value that a wall bounces back).
+struct CellPull {
     int rowStep[9];
     int columnStep[9];
-    bool learnt;  // false if the kernel's pull did not follow that pattern
+    int sourceDirection[9];
+    bool learnt;  // false if the kernel's pull did not follow one such pattern in every cell of the class
 
-    int offset(int k, int width) const { return (rowStep[k] * width + columnStep[k]) * 9; }
+    int offset(int k, int width) const
+    {
+        return (rowStep[k] * width + columnStep[k]) * 9 + sourceDirection[k] - k;
+    }
 };
 
-// Runs the kernel's load and pull for the middle tile of a 3 x 3 grid whose
-// f holds each float's own position, so that every streamed value names its
-// source. None of that tile's cells lies on the grid's edges.
-InteriorPull learnInteriorPull()
+// Runs the kernel's load and pull for every block of a grid of 3 x 3 tiles
+// whose f holds each float's own position, so that every streamed value
+// names its source. Every class of cells occurs in that grid.
+std::array<CellPull, kCellClasses> learnCellPulls()
 {
     constexpr unsigned kTiles = 3;
-    constexpr int width = kTiles * kStreamTile;
-    constexpr int rowFloats = width * 9;
-    std::vector<float> positions(static_cast<size_t>(rowFloats) * width);
+    constexpr int side = kTiles * kStreamTile;  // cells per row and per column
+    std::vector<float> positions(static_cast<size_t>(side) * side * 9);
     for (size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<float>(i);
 
+    std::array<CellPull, kCellClasses> pulls{};
+    bool seen[kCellClasses] = {};
+    for (CellPull& pull : pulls) pull.learnt = true;
     std::vector<float> fMem(kStreamTileFloats);
-    const ThreadIndex middleBlock{{1, 1, 0}, {0, 0, 0}, {kStreamTileWithBorder, kStreamTileWithBorder, 1},
-                                  {kTiles, kTiles, 1}};
-    forEachThread(middleBlock, [&](const ThreadIndex& t) { streamLoadThread(t, positions.data(), fMem.data()); });
-
-    InteriorPull pull{{}, {}, true};
-    bool seen[9] = {};
-    forEachThread(middleBlock, [&](const ThreadIndex& t) {
-        if (t.threadIdx.x >= kStreamTile || t.threadIdx.y >= kStreamTile) return;
-        float cell[9];
-        streamPullCell(t, fMem.data(), cell);
-        for (int k = 0; k < 9; ++k) {
-            const int shift = static_cast<int>(cell[k]) - (streamTargetOffset(t) + k);
-            const int rowStep = static_cast<int>(std::lround(static_cast<double>(shift) / rowFloats));
-            const int columnStep = (shift - rowStep * rowFloats) / 9;
-            // The same direction of a neighbour: at most one row and one cell away.
-            if (shift != rowStep * rowFloats + columnStep * 9 || std::abs(rowStep) > 1 || std::abs(columnStep) > 1)
-                pull.learnt = false;
-            if (seen[k] && (pull.rowStep[k] != rowStep || pull.columnStep[k] != columnStep)) pull.learnt = false;
-            seen[k] = true;
-            pull.rowStep[k] = rowStep;
-            pull.columnStep[k] = columnStep;
+    for (unsigned by = 0; by < kTiles; ++by)
+        for (unsigned bx = 0; bx < kTiles; ++bx) {
+            const ThreadIndex block{{bx, by, 0}, {0, 0, 0}, {kStreamTileWithBorder, kStreamTileWithBorder, 1},
+                                    {kTiles, kTiles, 1}};
+            std::fill(fMem.begin(), fMem.end(), -1.0f);  // slots never loaded name no source
+            forEachThread(block, [&](const ThreadIndex& t) { streamLoadThread(t, positions.data(), fMem.data()); });
+            forEachThread(block, [&](const ThreadIndex& t) {
+                if (t.threadIdx.x >= kStreamTile || t.threadIdx.y >= kStreamTile) return;
+                const int x = static_cast<int>(bx) * kStreamTile + static_cast<int>(t.threadIdx.x);
+                const int y = static_cast<int>(by) * kStreamTile + static_cast<int>(t.threadIdx.y);
+                const int cls = cellClass(x, y, side, side);
+                CellPull& pull = pulls[cls];
+                const bool firstOfClass = !seen[cls];
+                seen[cls] = true;
+                float cell[9];
+                streamPullCell(t, fMem.data(), cell);
+                for (int k = 0; k < 9; ++k) {
+                    const float source = cell[k];
+                    if (!(source >= 0.0f) || source >= static_cast<float>(positions.size()) ||
+                        source != std::floor(source)) {
+                        pull.learnt = false;  // not a position of f
+                        continue;
+                    }
+                    const int index = static_cast<int>(source);
+                    const int rowStep = index / 9 / side - y;
+                    const int columnStep = index / 9 % side - x;
+                    const int sourceDirection = index % 9;
+                    // A neighbour at most one row and one cell away, or the cell itself.
+                    if (std::abs(rowStep) > 1 || std::abs(columnStep) > 1) pull.learnt = false;
+                    if (!firstOfClass && (pull.rowStep[k] != rowStep || pull.columnStep[k] != columnStep ||
+                                          pull.sourceDirection[k] != sourceDirection))
+                        pull.learnt = false;
+                    pull.rowStep[k] = rowStep;
+                    pull.columnStep[k] = columnStep;
+                    pull.sourceDirection[k] = sourceDirection;
+                }
+            });
         }
-    });
-    return pull;
+    for (int c = 0; c < kCellClasses; ++c)
+        if (!seen[c]) pulls[c].learnt = false;
+    return pulls;
+}
+
+// True if every direction of an interior cell comes from the same direction
+// of a neighbour: then a line of fStream is a blend of shifted lines of f.
+bool pullsAlongDirections(const CellPull& pull)
+{
+    if (!pull.learnt) return false;
+    for (int k = 0; k < 9; ++k)
+        if (pull.sourceDirection[k] != k) return false;
+    return true;
 }
 
 // Lanes of each cache line of a segment (floats 16 v .. 16 v + 15 of its
@@ -93,7 +141,7 @@ struct NeighbourLanes {
     uint16_t columnLanes[kSegmentFloats / 16][3];
 };
 
-NeighbourLanes neighbourLanes(const InteriorPull& pull)
+NeighbourLanes neighbourLanes(const CellPull& pull)
 {
     NeighbourLanes table{};
     for (int v = 0; v < kSegmentFloats / 16; ++v)
@@ -105,15 +153,14 @@ NeighbourLanes neighbourLanes(const InteriorPull& pull)
     return table;
 }
 
-// The launch, with the interior pull's offsets for its grid width.
+// The launch, with each class's offsets for its grid width.
 struct StreamLaunch {
-    dim3 grid;
     const float* f;
     float* fStream;
     int width;
     int height;
-    bool interiorPullKnown;
-    int offset[9];
+    int offset[kCellClasses][9];
+    bool interiorByLines;  // interior rows go line by line (pullsAlongDirections)
     const NeighbourLanes* neighbourLanes;
 };
 
@@ -182,47 +229,21 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
     for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
         float segment[kSegmentFloats];
         for (int cell = 0; cell < kSegmentFloats; cell += 9)
-            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + launch.offset[k]];
+            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + launch.offset[kInteriorClass][k]];
         cpu_runtime::copyBypassingCache(target, segment, sizeof segment);
     }
 }
 
-// Streams cell (x, y) through the kernel's per-thread code: the tile slots
-// around it loaded as its block loads them, then its own pull.
-void streamCellThroughTile(const StreamLaunch& launch, int x, int y, float* out)
-{
-    float fMem[kStreamTileFloats];
-    const unsigned tx = static_cast<unsigned>(x % kStreamTile);
-    const unsigned ty = static_cast<unsigned>(y % kStreamTile);
-    ThreadIndex t{{static_cast<unsigned>(x / kStreamTile), static_cast<unsigned>(y / kStreamTile), 0},
-                  {0, 0, 0},
-                  {kStreamTileWithBorder, kStreamTileWithBorder, 1},
-                  toIndex(launch.grid)};
-    for (unsigned slotY = ty; slotY < ty + 3; ++slotY)
-        for (unsigned slotX = tx; slotX < tx + 3; ++slotX) {
-            t.threadIdx = Index3{slotX, slotY, 0};
-            streamLoadThread(t, launch.f, fMem);
-        }
-    t.threadIdx = Index3{tx, ty, 0};
-    streamPullCell(t, fMem, out);
-}
-
-// Streams the 16 cells of grid row y from column 16 s on, edge cells
-// through the kernel's per-thread code.
+// Streams the 16 cells of grid row y from column 16 s on, each by its
+// class's pull.
 void streamSegment(const StreamLaunch& launch, int y, int s)
 {
-    const bool edgeRow = y == 0 || y == launch.height - 1;
     const size_t first = (static_cast<size_t>(y) * launch.width + static_cast<size_t>(s) * kSegmentCells) * 9;
     float segment[kSegmentFloats];
     for (int c = 0; c < kSegmentCells; ++c) {
-        const int x = s * kSegmentCells + c;
-        float* cell = segment + c * 9;
-        if (!launch.interiorPullKnown || edgeRow || x == 0 || x == launch.width - 1) {
-            streamCellThroughTile(launch, x, y, cell);
-        } else {
-            const float* source = launch.f + first + c * 9;
-            for (int k = 0; k < 9; ++k) cell[k] = source[k + launch.offset[k]];
-        }
+        const int* offset = launch.offset[cellClass(s * kSegmentCells + c, y, launch.width, launch.height)];
+        const float* source = launch.f + first + c * 9;
+        for (int k = 0; k < 9; ++k) segment[c * 9 + k] = source[k + offset[k]];
     }
     cpu_runtime::copyBypassingCache(launch.fStream + first, segment, sizeof segment);
 }
@@ -233,30 +254,32 @@ void streamSegment(const StreamLaunch& launch, int y, int s)
 // from memory once and is then read twice more from L1.
 constexpr int kStripSegments = 12;
 
-// Streams grid rows firstRow .. endRow - 1. Segments holding a wall cell go
-// through streamSegment; the rest, in strips.
+// Streams grid rows firstRow .. endRow - 1: rows on the top and bottom
+// walls segment by segment; the others in strips, the first strip also
+// taking each row's segment on the left wall and the last strip the one on
+// the right wall, while their source lines are in the cache.
 void streamRows(const StreamLaunch& launch, int firstRow, int endRow)
 {
     const int segments = launch.width / kSegmentCells;
-    const bool interiorKnown = launch.interiorPullKnown && segments >= 3;
-    for (int y = firstRow; y < endRow; ++y) {
-        const bool wallRow = y == 0 || y == launch.height - 1;
-        for (int s = 0; s < segments; ++s)
-            if (!interiorKnown || wallRow || s == 0 || s == segments - 1) streamSegment(launch, y, s);
-    }
-    if (!interiorKnown) return;
+    const bool inStrips = launch.interiorByLines && segments >= 3;
+    for (int y = firstRow; y < endRow; ++y)
+        if (!inStrips || y == 0 || y == launch.height - 1)
+            for (int s = 0; s < segments; ++s) streamSegment(launch, y, s);
+    if (!inStrips) return;
 
     const int top = std::max(firstRow, 1);
     const int bottom = std::min(endRow, launch.height - 1);
     for (int strip = 1; strip < segments - 1; strip += kStripSegments) {
         const int count = std::min(kStripSegments, segments - 1 - strip);
         for (int y = top; y < bottom; ++y) {
+            if (strip == 1) streamSegment(launch, y, 0);
             const size_t first = (static_cast<size_t>(y) * launch.width + static_cast<size_t>(strip) * kSegmentCells) * 9;
             // The strip's part of row y + 2, first needed by the next row,
             // is fetched while this one streams: the hardware alone does not
             // fetch it soon enough.
             const int ahead = y + 2 < launch.height ? 2 * launch.width * 9 : 0;
             pullInteriorSegments(launch, first, count, ahead);
+            if (strip + count == segments - 1) streamSegment(launch, y, segments - 1);
         }
     }
 }
@@ -266,11 +289,15 @@ void streamRows(const StreamLaunch& launch, int firstRow, int endRow)
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
     const cpu_runtime::KernelInfo kernel{"kStream", kStreamTileFloats * sizeof(float)};
+    static const std::array<CellPull, kCellClasses> pulls = learnCellPulls();
+    static const bool pullsKnown =
+        std::all_of(pulls.begin(), pulls.end(), [](const CellPull& pull) { return pull.learnt; });
     const bool tileShaped = block.x == kStreamTileWithBorder && block.y == kStreamTileWithBorder && block.z == 1;
     // The kernel forms offsets with the 24-bit multiply, exact while the
-    // grid has at most 2^23 cells; larger grids run thread by thread.
+    // grid has at most 2^23 cells; larger grids run thread by thread, as do
+    // all if the kernel's pull was not learnt.
     const bool exactOffsets = static_cast<unsigned long long>(grid.x) * grid.y * kStreamTile * kStreamTile <= (1u << 23);
-    if (!tileShaped || grid.z != 1 || !exactOffsets) {
+    if (!tileShaped || grid.z != 1 || !exactOffsets || !pullsKnown) {
         forEachBlock(kernel, grid, block, [=](const ThreadIndex& blockIndex) {
             float fMem[kStreamTileFloats];
             forEachThread(blockIndex, [&](const ThreadIndex& t) { streamLoadThread(t, f, fMem); });
@@ -281,11 +308,11 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     }
     if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
 
-    static const InteriorPull interiorPull = learnInteriorPull();
-    static const NeighbourLanes interiorLanes = neighbourLanes(interiorPull);
-    StreamLaunch launch{grid, f, fStream, static_cast<int>(grid.x) * kStreamTile,
-                        static_cast<int>(grid.y) * kStreamTile, interiorPull.learnt, {}, &interiorLanes};
-    for (int k = 0; k < 9; ++k) launch.offset[k] = interiorPull.offset(k, launch.width);
+    static const NeighbourLanes interiorLanes = neighbourLanes(pulls[kInteriorClass]);
+    StreamLaunch launch{f, fStream, static_cast<int>(grid.x) * kStreamTile, static_cast<int>(grid.y) * kStreamTile,
+                        {}, pullsAlongDirections(pulls[kInteriorClass]), &interiorLanes};
+    for (int c = 0; c < kCellClasses; ++c)
+        for (int k = 0; k < 9; ++k) launch.offset[c][k] = pulls[c].offset(k, launch.width);
 
     // Workers take runs of whole grid rows.
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(launch.height), [&launch](size_t firstRow, size_t endRow) {
