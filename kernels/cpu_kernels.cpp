@@ -10,6 +10,8 @@
 #include "init_water.h"
 #include "kernel_launch.h"
 
+#include <cpu_backend/memory_copy.h>
+
 #include <algorithm>
 
 namespace {
@@ -128,6 +130,24 @@ void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float str
 
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
-    launchOneCellPerThread({"kHeightMapToTexture", 0}, grid, block, cellIndex1D,
-                           [=](int i) { heightMapCell(i, h, pixels); });
+    const cpu_runtime::KernelInfo kernel{"kHeightMapToTexture", 0};
+    // Pixels are only written, so a block's words are made in a small buffer
+    // and sent on with streaming stores: the target's lines are then never
+    // read first, a third less memory traffic.
+    constexpr unsigned kStagedWords = 1024;  // the most threads a block may have
+    if (!coversCellsInOrder(grid, block) || block.x > kStagedWords) {
+        launchOneCellPerThread(kernel, grid, block, cellIndex1D, [=](int i) { heightMapCell(i, h, pixels); });
+        return;
+    }
+    if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
+    const int cells = static_cast<int>(block.x);
+    cpu_runtime::runBlocksInParallel(grid.x, [=](size_t firstBlock, size_t endBlock) {
+        unsigned int words[kStagedWords];
+        for (size_t b = firstBlock; b < endBlock; ++b) {
+            const int first = static_cast<int>(b) * cells;
+            for (int i = 0; i < cells; ++i) heightMapCell(i, h + first, words);
+            cpu_runtime::copyBypassingCache(pixels + first, words, static_cast<size_t>(cells) * sizeof(unsigned int));
+        }
+        cpu_runtime::finishCopiesBypassingCache();
+    });
 }

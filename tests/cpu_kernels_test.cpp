@@ -98,30 +98,40 @@ TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
 
 TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
 {
-    const std::vector<float> force = testValues(kCells, 5e-5f, 4);
-    std::vector<float> depth = testValues(kCells, 0.001f, 5);
-    for (float& d : depth) d += 0.05f;
+    // The application's blocks; blocks of 99 cells, whose pixel words start
+    // and end inside cache lines; the largest blocks a launch allows.
+    for (const unsigned blockSize : {576u, 99u, 1024u}) {
+        SCOPED_TRACE(testing::Message() << "blocks of " << blockSize);
+        const unsigned blocks = 7;
+        const size_t cells = static_cast<size_t>(blocks) * blockSize;
+        const std::vector<float> force = testValues(cells, 5e-5f, 4);
+        std::vector<float> depth = testValues(cells, 0.001f, 5);
+        for (float& d : depth) d += 0.05f;
 
-    std::vector<float> expectedForce = force;
-    std::vector<unsigned> expectedPixels(kCells);
-    runEveryThread([&](const ThreadIndex& t) {
-        incrementForceThread(t, expectedForce.data());
-        heightMapThread(t, depth.data(), expectedPixels.data());
-    });
+        std::vector<float> expectedForce = force;
+        std::vector<unsigned> expectedPixels(cells);
+        runEveryThread(
+            [&](const ThreadIndex& t) {
+                incrementForceThread(t, expectedForce.data());
+                heightMapThread(t, depth.data(), expectedPixels.data());
+            },
+            blocks, blockSize);
 
-    float *dForce, *dDepth;
-    unsigned* dPixels;
-    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dForce), kCells * 4), cudaSuccess);
-    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dDepth), kCells * 4), cudaSuccess);
-    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dPixels), kCells * 4), cudaSuccess);
-    writeDevice(dForce, force);
-    writeDevice(dDepth, depth);
-    launchIncrementForce(dim3(kBlocks), dim3(kBlockSize), dForce);
-    launchHeightMapToTexture(dim3(kBlocks), dim3(kBlockSize), dDepth, dPixels);
-    ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-    expectSameBits(readDevice(dForce, kCells), expectedForce, "force");
-    EXPECT_EQ(readDevice(dPixels, kCells), expectedPixels);
-    for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)}) cudaFree(p);
+        float *dForce, *dDepth;
+        unsigned* dPixels;
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dForce), cells * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dDepth), cells * 4), cudaSuccess);
+        ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&dPixels), cells * 4), cudaSuccess);
+        writeDevice(dForce, force);
+        writeDevice(dDepth, depth);
+        launchIncrementForce(dim3(blocks), dim3(blockSize), dForce);
+        launchHeightMapToTexture(dim3(blocks), dim3(blockSize), dDepth, dPixels);
+        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+        expectSameBits(readDevice(dForce, cells), expectedForce, "force");
+        EXPECT_EQ(readDevice(dPixels, cells), expectedPixels);
+        for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)})
+            cudaFree(p);
+    }
 }
 
 TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
