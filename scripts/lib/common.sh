@@ -41,7 +41,10 @@ start_virtual_display() {
     while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
         number=$((number + 1))
     done
-    Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: by default the server resets whenever its last client leaves,
+    # and a program that connects during the reset fails to open the display
+    # (seen as status 255 from the windowed program between tests, under load).
+    Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     virtual_display_pid=$!
     trap 'kill "$virtual_display_pid" 2>/dev/null || true' EXIT
     trap 'exit 130' INT TERM  # so that the server is stopped on an interrupt too
