@@ -8,7 +8,7 @@
 #include <new>
 
 #include "graphics_resource.h"
-#include "kernel_launcher.h"
+#include "launch_workers.h"
 #include "large_pages.h"
 #include "memory_copy.h"
 #include "runtime_state.h"

@@ -5,6 +5,9 @@
 // force. Every value is formed in one fixed grouping (fusedMulAdd where a
 // fused operation is meant, single roundings everywhere else) so that the
 // CPU and the GPU agree bit for bit.
+//
+// CPU specialisation: cpu_backend/kernels/simple_kernels.cpp runs collisionCell
+// on 64-cell chunks in direction-major order.
 #pragma once
 
 #include "device_constants.h"

@@ -1,5 +1,8 @@
 // kHeightMapToTexture: depth to an opaque grey pixel word, black at
 // c_minHeight, white at c_maxHeight; bytes c, c, c, 255 in memory.
+//
+// CPU specialisation: cpu_backend/kernels/simple_kernels.cpp writes each block's
+// pixels through a small buffer with streaming stores.
 #pragma once
 
 #include "device_constants.h"

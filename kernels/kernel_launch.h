@@ -2,7 +2,7 @@
 // launch with the given grid and block on the default stream, like the
 // toolchain's launch syntax: a rejected launch is recorded as the runtime's
 // last error and nothing is returned. The CUDA backend defines them in
-// cuda_kernels.cu, the CPU backend in cpu_kernels.cpp and cpu_stream.cpp.
+// cuda_kernels.cu, the CPU backend in cpu_backend/kernels/.
 #pragma once
 
 #include <cuda_runtime.h>

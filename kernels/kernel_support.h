@@ -3,9 +3,8 @@
 // Each kernel's per-thread code is written once as an inline function that
 // takes the thread's coordinates explicitly. nvcc compiles it into the
 // __global__ kernel (kernels/cuda_kernels.cu), which passes the hardware's
-// coordinates; the host compiler compiles it into the CPU backend's launcher
-// (kernels/cpu_kernels.cpp, cpu_stream.cpp), which loops over every block
-// and thread.
+// coordinates; the host compiler compiles it into the CPU backend's launchers
+// (cpu_backend/kernels/), which loop over every block and thread.
 //
 // Arithmetic must give the same bits on both: the kernels spell out every
 // fused multiply-add, and every other operation is rounded on its own (the

@@ -12,7 +12,7 @@
 
 #include <cuda_gl_interop.h>
 
-#include "cpu_backend/kernel_launcher.h"
+#include "cpu_backend/launch_workers.h"
 #include "cpu_backend/large_pages.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"

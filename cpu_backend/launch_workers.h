@@ -1,6 +1,6 @@
 // How the CPU runtime launches a kernel: validation as the CUDA runtime does
 // it, and the spreading of blocks over every hardware thread. The per-thread
-// loops live with the kernels (kernels/cpu_kernels.cpp).
+// loops live with the kernels (cpu_backend/kernels/).
 #pragma once
 
 #include <cuda_runtime_api.h>

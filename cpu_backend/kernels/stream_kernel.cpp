@@ -13,11 +13,11 @@
 // streaming stores (whole cache lines, never read first). If the
 // per-thread code ever stopped following such a pattern, the launch runs it
 // thread by thread.
-#include "cpu_launch_loops.h"
-#include "kernel_launch.h"
-#include "stream.h"
+#include "launch_loops.h"
+#include "kernels/kernel_launch.h"
+#include "kernels/stream.h"
 
-#include <cpu_backend/memory_copy.h>
+#include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
 #include <array>

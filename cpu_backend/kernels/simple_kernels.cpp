@@ -1,16 +1,16 @@
 // The CPU backend's kernels without a barrier: each launcher validates the
 // launch like the CUDA runtime and then runs the shared per-thread code for
 // every thread of every block, blocks spread over all cores (the streaming
-// kernel, which has a barrier, is in cpu_stream.cpp).
-#include "cpu_cell_transpose.h"
-#include "cpu_launch_loops.h"
-#include "collision.h"
-#include "forcing.h"
-#include "height_map.h"
-#include "init_water.h"
-#include "kernel_launch.h"
+// kernel, which has a barrier, is in stream_kernel.cpp).
+#include "cell_transpose.h"
+#include "launch_loops.h"
+#include "kernels/collision.h"
+#include "kernels/forcing.h"
+#include "kernels/height_map.h"
+#include "kernels/init_water.h"
+#include "kernels/kernel_launch.h"
 
-#include <cpu_backend/memory_copy.h>
+#include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
 

@@ -2,9 +2,9 @@
 // block, blocks spread over all cores, as the per-thread code expects.
 #pragma once
 
-#include <cpu_backend/kernel_launcher.h>
+#include "cpu_backend/launch_workers.h"
 
-#include "kernel_support.h"
+#include "kernels/kernel_support.h"
 
 namespace cpu_kernels {
 

@@ -1,5 +1,5 @@
 // Launch validation, launch records and the worker pool of the CPU runtime.
-#include "kernel_launcher.h"
+#include "launch_workers.h"
 
 #include <algorithm>
 #include <atomic>
