@@ -12,6 +12,6 @@ struct WaterModel;
 void spawnRainDrops(WaterModel& model);
 
 // Collide (from still water when frameCounter is 0), stream, swap the
-// distributions, fade the forces, let the rain fall, count the frame. The
+// distributions, decay the forces, let the rain fall, count the frame. The
 // operations report their own failures; the step goes on regardless.
 void advanceOneStep(WaterModel& model, int32_t& frameCounter);

@@ -42,7 +42,7 @@ __global__ void kStream(const float* f, float* fStream)
 
 __global__ void kIncrementForce(float* force)
 {
-    incrementForceThread(currentThread(), force);
+    decayForceThread(currentThread(), force);
 }
 
 __global__ void kRainDrop(int x, int y, float radius, float strength, float* fx, float* fy, int width, int height)

@@ -1,5 +1,5 @@
 // Rain forcing: kRainDrop writes one drop's radial push into the force
-// fields, kIncrementForce fades a force component toward zero.
+// fields, kIncrementForce decays a force component toward zero.
 #pragma once
 
 #include "kernel_support.h"
@@ -30,10 +30,10 @@ SW_DEVICE void rainDropThread(const ThreadIndex& t, int x, int y, float radius, 
     fy[i] = s * (fdy / radius);
 }
 
-// Fixed fade per step; values within it snap to zero, and so does NaN.
+// Fixed decay per step; values within it snap to zero, and so does NaN.
 constexpr float kForceDecayStep = 1e-5f;
 
-SW_DEVICE void incrementForceCell(int i, float* force)
+SW_DEVICE void decayForceCell(int i, float* force)
 {
     const float a = force[i];
     if (a > kForceDecayStep) {
@@ -45,7 +45,7 @@ SW_DEVICE void incrementForceCell(int i, float* force)
     }
 }
 
-SW_DEVICE void incrementForceThread(const ThreadIndex& t, float* force)
+SW_DEVICE void decayForceThread(const ThreadIndex& t, float* force)
 {
-    incrementForceCell(cellIndex1D(t), force);
+    decayForceCell(cellIndex1D(t), force);
 }

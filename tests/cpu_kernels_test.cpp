@@ -96,7 +96,7 @@ TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
         }
 }
 
-TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
+TEST_F(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
 {
     // The application's blocks; blocks of 99 cells, whose pixel words start
     // and end inside cache lines; the largest blocks a launch allows.
@@ -112,7 +112,7 @@ TEST_F(CpuKernelPaths, FadeAndPixelKernelsMatchThePerThreadCode)
         std::vector<unsigned> expectedPixels(cells);
         runEveryThread(
             [&](const ThreadIndex& t) {
-                incrementForceThread(t, expectedForce.data());
+                decayForceThread(t, expectedForce.data());
                 heightMapThread(t, depth.data(), expectedPixels.data());
             },
             blocks, blockSize);

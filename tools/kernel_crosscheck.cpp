@@ -144,7 +144,7 @@ int main(int argc, char** argv)
     check.report("decay-fy", forceY, kCells);
 
     // Drops inside, on edges and corners, of several radii and strengths,
-    // over the faded forces (they overwrite inside their disc).
+    // over the decayed forces (they overwrite inside their disc).
     struct Drop {
         int x, y;
         float radius, strength;

@@ -117,7 +117,7 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
     launchOneCellPerThread({"kIncrementForce", 0}, grid, block, cellIndex1D,
-                           [=](int i) { incrementForceCell(i, force); });
+                           [=](int i) { decayForceCell(i, force); });
 }
 
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,

@@ -1,4 +1,4 @@
-// Rain drops and the fade of the forces, on the application's grid.
+// Rain drops and the decay of the forces, on the application's grid.
 #include <cmath>
 
 #include "app/grid_size.h"
@@ -165,7 +165,7 @@ TEST_F(RainDrop, MatchesTheReferenceBitForBit)
     EXPECT_TRUE(sameBits(readScalarField(*model, model->fy), expected.fy, kGridWidth));
 }
 
-TEST(ForceFade, MovesEachComponentTowardZeroByAFixedStep)
+TEST(ForceDecay, MovesEachComponentTowardZeroByAFixedStep)
 {
     ModelPtr model = makeModel(144, 16);
     ASSERT_NE(model, nullptr);
@@ -190,17 +190,17 @@ TEST(ForceFade, MovesEachComponentTowardZeroByAFixedStep)
     };
     for (int step = 0; step < 3; ++step) {
         ASSERT_TRUE(model->decayForces());
-        const auto faded = readScalarField(*model, model->fx);
+        const auto decayed = readScalarField(*model, model->fx);
         for (size_t i = 0; i < std::size(starts); ++i) {
             if (expected[step][i] == 0.0f) {
-                EXPECT_EQ(bitsOf(faded[i]), 0u) << "start " << starts[i] << ", step " << step + 1;
+                EXPECT_EQ(bitsOf(decayed[i]), 0u) << "start " << starts[i] << ", step " << step + 1;
             } else {
-                EXPECT_NEAR(faded[i], expected[step][i], std::fabs(expected[step][i]) * 1e-6f)
+                EXPECT_NEAR(decayed[i], expected[step][i], std::fabs(expected[step][i]) * 1e-6f)
                     << "start " << starts[i] << ", step " << step + 1;
             }
         }
         if (step == 0) {
-            EXPECT_NEAR(faded[10], 2e-5f, 1e-11f);
+            EXPECT_NEAR(decayed[10], 2e-5f, 1e-11f);
             EXPECT_EQ(bitsOf(readScalarField(*model, model->fy)[10]), 0u) << "the vector turns onto the axis";
         }
     }

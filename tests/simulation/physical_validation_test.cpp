@@ -11,7 +11,7 @@ namespace {
 using PhysicalValidation = CpuRuntimeTest;
 
 // Steps without rain: collide (from still water on the first), stream, swap,
-// fade the forces.
+// decay the forces.
 void runSteps(WaterModel& model, int steps, int& done)
 {
     for (int i = 0; i < steps; ++i, ++done) {

@@ -18,7 +18,7 @@ const float kGravity = fromBits(0x411CF5C3u);        // 9.81
 const float kOmega = fromBits(0x3F2AAAABu);          // 2/3
 const float kStillDepth = fromBits(0x3D4CCCCDu);     // 0.05
 const float kForceWeight = fromBits(0x3E2AAAABu);    // 1/6, every moving direction
-const float kFadeStep = fromBits(0x3727C5ACu);       // 1e-5
+const float kDecayStep = fromBits(0x3727C5ACu);       // 1e-5
 const float kBlackDepth = fromBits(0x3D4AC083u);     // 0.0495
 const float kWhiteDepth = fromBits(0x3D4ED917u);     // 0.0505
 
@@ -95,10 +95,10 @@ float collideCell(const float in[kDirections], float forceX, float forceY, bool 
     return h;
 }
 
-float fadeForce(float value)
+float decayForce(float value)
 {
-    if (value > kFadeStep) return value + (-kFadeStep);
-    if (value < -kFadeStep) return value + kFadeStep;
+    if (value > kDecayStep) return value + (-kDecayStep);
+    if (value < -kDecayStep) return value + kDecayStep;
     return 0.0f;
 }
 
@@ -157,8 +157,8 @@ void Model::stream()
 
 void Model::decayForces()
 {
-    for (float& component : fx) component = fadeForce(component);
-    for (float& component : fy) component = fadeForce(component);
+    for (float& component : fx) component = decayForce(component);
+    for (float& component : fy) component = decayForce(component);
 }
 
 void addRainDrop(std::vector<float>& fx, std::vector<float>& fy, int width, int height, float x, float y,

@@ -24,8 +24,8 @@ constexpr int kOpposite[kDirections] = {0, 5, 6, 7, 8, 1, 2, 3, 4};
 float collideCell(const float in[kDirections], float forceX, float forceY, bool initialized,
                   float out[kDirections]);
 
-// One force component after one fade.
-float fadeForce(float value);
+// One force component after one decay step.
+float decayForce(float value);
 
 // The grey pixel word of a depth.
 uint32_t depthToPixel(float depth);
@@ -81,7 +81,7 @@ private:
     std::mt19937 rng_{5489u};
 };
 
-// One frame as the program makes it: collide, stream, swap, fade, the given
+// One frame as the program makes it: collide, stream, swap, decay, the given
 // drops, pixels.
 void advanceFrame(Model& model, bool firstFrame, const std::vector<DropCell>& drops);
 

@@ -146,7 +146,7 @@ TEST_F(StepFailures, DecayStopsAtTheFirstRejectedLaunch)
     EXPECT_EQ(readScalarField(*model, model->fx)[0], 3e-5f);
     EXPECT_EQ(readScalarField(*model, model->fy)[0], 3e-5f);
 
-    // The second launch failing leaves fx faded and fy as it was.
+    // The second launch failing leaves fx decayed and fy as it was.
     cpu_runtime::clearRecordedLaunches();
     cpu_runtime::failCall("cudaLaunchKernel", 2, cudaErrorLaunchOutOfResources);
     testing::internal::CaptureStdout();
