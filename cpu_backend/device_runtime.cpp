@@ -102,6 +102,16 @@ void freeAllAllocations()
     table.sizes.clear();
 }
 
+cudaError_t bindDevice(const char* callName, int device)
+{
+    const cudaError_t status = deviceStatus(callName, device);
+    if (status != cudaSuccess) return status;
+    if (devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
+        return recordStatus(cudaErrorDevicesUnavailable);
+    currentDevice() = device;
+    return cudaSuccess;
+}
+
 }  // namespace cpu_runtime
 
 using cpu_runtime::callStatus;
@@ -199,12 +209,7 @@ cudaError_t cudaDeviceGetAttribute(int* value, cudaDeviceAttr attr, int device)
 
 cudaError_t cudaSetDevice(int device)
 {
-    const cudaError_t status = cpu_runtime::deviceStatus("cudaSetDevice", device);
-    if (status != cudaSuccess) return status;
-    if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
-        return recordStatus(cudaErrorDevicesUnavailable);
-    cpu_runtime::currentDevice() = device;
-    return cudaSuccess;
+    return cpu_runtime::bindDevice("cudaSetDevice", device);
 }
 
 cudaError_t cudaGetDevice(int* device)

@@ -43,19 +43,22 @@ cudaError_t unmap(cudaGraphicsResource* resource)
     return intact == GL_TRUE ? cudaSuccess : cudaErrorUnmapBufferObjectFailed;
 }
 
+// What mapping and unmapping check first: an armed failure, the list, and a
+// GL context to map in. A failure is recorded as the last error.
+cudaError_t checkResourceList(const char* callName, int count, cudaGraphicsResource_t* resources)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus(callName);
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    return cudaSuccess;
+}
+
 }  // namespace
 
 cudaError_t cudaGLSetGLDevice(int device)
 {
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGLSetGLDevice");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (cpu_runtime::devices().empty()) return recordStatus(cudaErrorNoDevice);
-    if (device < 0 || static_cast<size_t>(device) >= cpu_runtime::devices().size())
-        return recordStatus(cudaErrorInvalidDevice);
-    if (cpu_runtime::devices()[static_cast<size_t>(device)].computeMode == cudaComputeModeProhibited)
-        return recordStatus(cudaErrorDevicesUnavailable);
-    cpu_runtime::currentDevice() = device;
-    return cudaSuccess;
+    return cpu_runtime::bindDevice("cudaGLSetGLDevice", device);
 }
 
 cudaError_t cudaGraphicsGLRegisterBuffer(cudaGraphicsResource_t* resource, unsigned int buffer, unsigned int flags)
@@ -73,10 +76,8 @@ cudaError_t cudaGraphicsGLRegisterBuffer(cudaGraphicsResource_t* resource, unsig
 
 cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
 {
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsMapResources");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);
-    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    const cudaError_t status = checkResourceList("cudaGraphicsMapResources", count, resources);
+    if (status != cudaSuccess) return status;
     for (int i = 0; i < count; ++i) {
         cudaGraphicsResource* resource = resources[i];
         if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
@@ -96,16 +97,14 @@ cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resource
 
 cudaError_t cudaGraphicsUnmapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
 {
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnmapResources");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);
-    if (!glAvailable()) return recordStatus(cudaErrorInvalidGraphicsContext);
+    const cudaError_t status = checkResourceList("cudaGraphicsUnmapResources", count, resources);
+    if (status != cudaSuccess) return status;
     for (int i = 0; i < count; ++i) {
         cudaGraphicsResource* resource = resources[i];
         if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
         if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
-        const cudaError_t status = unmap(resource);
-        if (status != cudaSuccess) return recordStatus(status);
+        const cudaError_t unmapStatus = unmap(resource);
+        if (unmapStatus != cudaSuccess) return recordStatus(unmapStatus);
     }
     return cudaSuccess;
 }

@@ -22,4 +22,9 @@ int& currentDevice();
 // The current device list.
 const std::vector<EmulatedDevice>& devices();
 
+// Makes the device current after the checks cudaSetDevice makes (armed
+// failure, no device, index, prohibited compute mode); failures become the
+// last error.
+cudaError_t bindDevice(const char* callName, int device);
+
 }  // namespace cpu_runtime

@@ -10,7 +10,10 @@
 bool WaterModel::registerPixelBuffer(unsigned int pbo)
 {
     pixelBuffer = pbo;
-    return checkCudaStatus(cudaGraphicsGLRegisterBuffer(&graphicsResource, pbo, cudaGraphicsRegisterFlagsNone));
+    if (checkCudaStatus(cudaGraphicsGLRegisterBuffer(&graphicsResource, pbo, cudaGraphicsRegisterFlagsNone)))
+        return true;
+    graphicsResource = nullptr;  // whatever a failed call left there is no registration
+    return false;
 }
 
 bool WaterModel::updateDisplay()

@@ -75,6 +75,8 @@ void destroyWaterModel(WaterModel* model)
     for (float* buffer : {model->h, model->fx, model->fy, model->f, model->fStream}) {
         if (buffer != nullptr) checkCudaStatus(cudaFree(buffer));
     }
-    if (model->pixelBuffer != 0) checkCudaStatus(cudaGraphicsUnregisterResource(model->graphicsResource));
+    // Only a registration that was made is undone: a failed registration
+    // leaves the buffer recorded but no resource to unregister.
+    if (model->graphicsResource != nullptr) checkCudaStatus(cudaGraphicsUnregisterResource(model->graphicsResource));
     std::free(model);
 }
