@@ -15,8 +15,6 @@ std::mt19937* rainRng = nullptr;
 
 constexpr unsigned kRainSeed = 5489;
 constexpr int kMaxDropsPerFrame = 4;
-constexpr float kDropStrength = 0.0002f;
-constexpr float kDropRadius = 89.6f;
 // The threshold is the float 0.1 widened, just over the double 0.1.
 constexpr double kDropThreshold = static_cast<double>(0.1f);
 // Maps a 32-bit output onto [0, 1], both ends included.
@@ -48,12 +46,17 @@ void spawnRainDrops(WaterModel& model)
     }
 }
 
-void advanceOneStep(WaterModel& model, int32_t& frameCounter)
+void advanceWater(WaterModel& model, bool notFirstFrame)
 {
-    model.collide(frameCounter > 0);
+    model.collide(notFirstFrame);
     model.stream();
     model.swapDistributions();
     model.decayForces();
+}
+
+void advanceOneStep(WaterModel& model, int32_t& frameCounter)
+{
+    advanceWater(model, frameCounter > 0);
     spawnRainDrops(model);
     ++frameCounter;
 }

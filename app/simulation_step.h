@@ -6,12 +6,20 @@
 
 struct WaterModel;
 
+// Every rain drop's strength and radius (in cells).
+constexpr float kDropStrength = 0.0002f;
+constexpr float kDropRadius = 89.6f;
+
 // Lets up to four random drops fall on the model. The drops come from one
 // process-wide fixed-seed stream, so every run sees the same drops in the
 // same frames.
 void spawnRainDrops(WaterModel& model);
 
-// Collide (from still water when frameCounter is 0), stream, swap the
-// distributions, decay the forces, let the rain fall, count the frame. The
+// The water's part of a step: collide (from still water unless
+// notFirstFrame), stream, swap the distributions, decay the forces. The
 // operations report their own failures; the step goes on regardless.
+void advanceWater(WaterModel& model, bool notFirstFrame);
+
+// One frame: advanceWater (from still water when frameCounter is 0), then
+// the rain of the frame, then the frame is counted.
 void advanceOneStep(WaterModel& model, int32_t& frameCounter);

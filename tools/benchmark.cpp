@@ -111,7 +111,8 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         watch.mark(2);
         model.decayForces();
         watch.mark(3);
-        model.addRainDrop(static_cast<float>(model.width / 2), static_cast<float>(model.height / 2), 0.0002f, 89.6f);
+        model.addRainDrop(static_cast<float>(model.width / 2), static_cast<float>(model.height / 2), kDropStrength,
+                          kDropRadius);
         watch.mark(4);
         model.writeDepthPixels(pixels);
         watch.mark(5);

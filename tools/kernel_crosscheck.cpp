@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "fnv1a.h"
+#include "random_test_values.h"
+#include "app/simulation_step.h"
 #include "kernels/kernel_launch.h"
 #include "model/water_model.h"
 
@@ -34,21 +36,6 @@ void canonicaliseNaNs(std::vector<float>& values)
 }
 
 void canonicaliseNaNs(std::vector<uint32_t>&) {}
-
-// Values around `centre` within +-spread, one in sixteen replaced by an
-// edge value (zeros of both signs, tiny, huge, infinite, NaN).
-std::vector<float> randomValues(size_t count, float centre, float spread, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> offset(-spread, spread);
-    const float edges[] = {0.0f, -0.0f, 1e-5f, -1e-5f, 1e-38f, std::numeric_limits<float>::denorm_min(),
-                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                           std::numeric_limits<float>::quiet_NaN(), 3.0e38f, 0.0495f, 0.0505f};
-    std::vector<float> values(count);
-    for (float& v : values)
-        v = (rng() % 16 == 0) ? edges[rng() % (sizeof(edges) / sizeof(edges[0]))] : centre + offset(rng);
-    return values;
-}
 
 class Checker {
 public:
@@ -113,23 +100,23 @@ int main(int argc, char** argv)
     const dim3 cellBlock(kBlock);
 
     float* h = check.upload(std::vector<float>(kCells, 1.0f));
-    float* fx = check.upload(randomValues(kCells, 0.0f, 6e-5f, 11));
-    float* fy = check.upload(randomValues(kCells, 0.0f, 6e-5f, 12));
+    float* fx = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 11));
+    float* fy = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 12));
     launchInitWaterLB(cellGrid, cellBlock, h, fx, fy);
     check.report("init-h", h, kCells);
     check.report("init-fx", fx, kCells);
 
     // First step: still water with random forces; the previous content of f
     // must not matter.
-    float* f = check.upload(randomValues(kCells * 9, 0.0f, 1.0f, 13));
-    float* forceX = check.upload(randomValues(kCells, 0.0f, 6e-5f, 14));
-    float* forceY = check.upload(randomValues(kCells, 0.0f, 6e-5f, 15));
+    float* f = check.upload(randomValuesWithEdges(kCells * 9, 0.0f, 1.0f, 13));
+    float* forceX = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 14));
+    float* forceY = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 15));
     launchCollision3(cellGrid, cellBlock, f, forceX, forceY, h, false);
     check.report("collide-first-f", f, kCells * 9);
     check.report("collide-first-h", h, kCells);
 
     // Later steps: distributions near still water (0.05 deep), edge values mixed in.
-    float* g = check.upload(randomValues(kCells * 9, 0.0056f, 0.002f, 16));
+    float* g = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
     launchCollision3(cellGrid, cellBlock, g, forceX, forceY, h, true);
     check.report("collide-f", g, kCells * 9);
     check.report("collide-h", h, kCells);
@@ -160,7 +147,7 @@ int main(int argc, char** argv)
     check.report("rain-fx", forceX, kCells);
     check.report("rain-fy", forceY, kCells);
 
-    float* depth = check.upload(randomValues(kCells, 0.05f, 0.0008f, 17));
+    float* depth = check.upload(randomValuesWithEdges(kCells, 0.05f, 0.0008f, 17));
     uint32_t* pixels = check.upload(std::vector<uint32_t>(kCells, 0u));
     launchHeightMapToTexture(cellGrid, cellBlock, depth, pixels);
     check.report("pixels", pixels, kCells);
@@ -169,12 +156,9 @@ int main(int argc, char** argv)
     WaterModel* model = createWaterModel(kWidth, kHeight);
     if (model == nullptr) return 1;
     for (int step = 0; step < 40; ++step) {
-        model->collide(step > 0);
-        model->stream();
-        model->swapDistributions();
-        model->decayForces();
+        advanceWater(*model, step > 0);
         if (step % 4 == 0) model->addRainDrop(static_cast<float>((step * 97) % kWidth),
-                                              static_cast<float>((step * 61) % kHeight), 0.0002f, 89.6f);
+                                              static_cast<float>((step * 61) % kHeight), kDropStrength, kDropRadius);
     }
     check.report("model-h", model->h, kCells);
     check.report("model-f", model->f, kCells * 9);

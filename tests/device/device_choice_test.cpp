@@ -11,7 +11,7 @@
 #include "argument_vector.h"
 #include "gpu/helper_cuda.h"
 #include "gpu/helper_cuda_gl.h"
-#include "tests/test_support.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 namespace {
 

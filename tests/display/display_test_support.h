@@ -12,8 +12,8 @@
 
 #include "app/grid_size.h"
 #include "app/shallow_water_app.h"
-#include "tests/gl_test_environment.h"
-#include "tests/test_support.h"
+#include "gl_test_environment.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 // Pixels of the window's drawing buffer as packed bytes (R, G, B, A in
 // memory), top row first, as a person sees them.

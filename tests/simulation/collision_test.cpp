@@ -5,8 +5,8 @@
 #include <random>
 
 #include "kernels/kernel_launch.h"
-#include "reference_model.h"
-#include "simulation_test_support.h"
+#include "tests/support/reference_model.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 
@@ -22,11 +22,11 @@ uint32_t stillWaterBits(int k)
     return k == 0 ? kRestBits : (k % 2 == 1 ? kAxisBits : kDiagonalBits);
 }
 
-class Collision : public CpuRuntimeTest {
+class Collision : public DeviceTest {
 protected:
     void SetUp() override
     {
-        CpuRuntimeTest::SetUp();
+        DeviceTest::SetUp();
         model = makeModel(kWidth, kHeight);
         ASSERT_NE(model, nullptr);
     }

@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "app/grid_size.h"
-#include "reference_model.h"
-#include "simulation_test_support.h"
+#include "tests/support/reference_model.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "kernels/device_constants.h"
-#include "simulation_test_support.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 
-using PhysicalValidation = CpuRuntimeTest;
+using PhysicalValidation = DeviceTest;
 
 // Steps without rain: collide (from still water on the first), stream, swap,
 // decay the forces.

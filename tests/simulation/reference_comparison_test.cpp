@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "reference_model.h"
-#include "simulation_test_support.h"
+#include "tests/support/reference_model.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "app/grid_size.h"
 #include "app/simulation_step.h"
-#include "reference_model.h"
-#include "simulation_test_support.h"
+#include "tests/support/reference_model.h"
+#include "tests/support/device_test_support.h"
 #include "tools/fnv1a.h"
 
 namespace {

@@ -1,71 +1,18 @@
-// The step's model operations: their launch shapes, the drop's centre and
-// block count, and what each does when the runtime rejects a launch.
+// The step's model operations on either backend: where a drop's centre
+// falls, and drops with values that name no cell or no launch.
 #include <cmath>
 #include <limits>
 
 #include "app/grid_size.h"
-#include "simulation_test_support.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 
-using cpu_runtime::LaunchRecord;
-
-void expectShape(const LaunchRecord& launch, const char* kernel, dim3 grid, dim3 block)
-{
-    EXPECT_EQ(launch.kernel, kernel);
-    EXPECT_EQ(launch.grid.x, grid.x) << kernel;
-    EXPECT_EQ(launch.grid.y, grid.y) << kernel;
-    EXPECT_EQ(launch.grid.z, grid.z) << kernel;
-    EXPECT_EQ(launch.block.x, block.x) << kernel;
-    EXPECT_EQ(launch.block.y, block.y) << kernel;
-    EXPECT_EQ(launch.block.z, block.z) << kernel;
-    EXPECT_EQ(launch.status, cudaSuccess) << kernel;
-}
-
-class StepLaunches : public ApplicationSizeModelTest {
-protected:
-    void SetUp() override
-    {
-        ApplicationSizeModelTest::SetUp();
-        cpu_runtime::recordLaunches(true);
-    }
-};
-
-TEST_F(StepLaunches, OneStepUsesTheFixedShapesOnTheApplicationGrid)
-{
-    ASSERT_TRUE(model->collide(false));
-    ASSERT_TRUE(model->stream());
-    model->swapDistributions();
-    ASSERT_TRUE(model->decayForces());
-    ASSERT_TRUE(model->addRainDrop(1000.0f, 500.0f, 0.0002f, 89.6f));
-
-    const auto launches = cpu_runtime::recordedLaunches();
-    ASSERT_EQ(launches.size(), 5u);
-    expectShape(launches[0], "kCollision3", dim3(7168), dim3(576));
-    expectShape(launches[1], "kStream", dim3(168, 96), dim3(18, 18));
-    expectShape(launches[2], "kIncrementForce", dim3(7168), dim3(576));
-    expectShape(launches[3], "kIncrementForce", dim3(7168), dim3(576));
-    expectShape(launches[4], "kRainDrop", dim3(12, 12), dim3(16, 16));
-}
-
-TEST_F(StepLaunches, DropBlocksFollowTheRadius)
-{
-    const struct {
-        float radius;
-        unsigned blocks;
-    } cases[] = {{89.6f, 12}, {7.9f, 1}, {8.0f, 2}, {0.5f, 1}, {23.99f, 3}, {24.0f, 4}};
-    for (const auto& c : cases) {
-        cpu_runtime::clearRecordedLaunches();
-        ASSERT_TRUE(model->addRainDrop(500.0f, 500.0f, 0.0002f, c.radius));
-        const auto launches = cpu_runtime::recordedLaunches();
-        ASSERT_EQ(launches.size(), 1u);
-        expectShape(launches[0], "kRainDrop", dim3(c.blocks, c.blocks), dim3(16, 16));
-    }
-}
+using StepOperations = ApplicationSizeModelTest;
 
 // The centre is rounded to the nearest cell, halves away from zero: the
 // pushes on the four sides of the centre cell show where it is.
-TEST_F(StepLaunches, DropCentreIsRoundedHalvesAwayFromZero)
+TEST_F(StepOperations, DropCentreIsRoundedHalvesAwayFromZero)
 {
     const struct {
         float x, y;
@@ -93,72 +40,7 @@ TEST_F(StepLaunches, DropCentreIsRoundedHalvesAwayFromZero)
     EXPECT_GT(readScalarField(*model, model->fx)[300u * kGridWidth], 0.0f);
 }
 
-class StepFailures : public CpuRuntimeTest {
-protected:
-    void SetUp() override
-    {
-        CpuRuntimeTest::SetUp();
-        model = makeModel(144, 16);
-        ASSERT_NE(model, nullptr);
-        cpu_runtime::recordLaunches(true);
-        cpu_runtime::clearRecordedLaunches();
-    }
-
-    ModelPtr model;
-};
-
-TEST_F(StepFailures, RejectedLaunchIsReportedOnceAndTheModelStaysUsable)
-{
-    const char* const line = "CUDA Runtime API error 701: too many resources requested for launch.\n";
-    struct Operation {
-        const char* name;
-        bool (*run)(WaterModel&);
-    } operations[] = {
-        {"collide", [](WaterModel& m) { return m.collide(true); }},
-        {"stream", [](WaterModel& m) { return m.stream(); }},
-        {"addRainDrop", [](WaterModel& m) { return m.addRainDrop(70.0f, 8.0f, 0.0002f, 89.6f); }},
-    };
-    for (const Operation& operation : operations) {
-        cpu_runtime::failCall("cudaLaunchKernel", 1, cudaErrorLaunchOutOfResources);
-        testing::internal::CaptureStdout();
-        EXPECT_FALSE(operation.run(*model)) << operation.name;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), line) << operation.name;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(operation.run(*model)) << operation.name << " after the failure";
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << operation.name;
-    }
-}
-
-TEST_F(StepFailures, DecayStopsAtTheFirstRejectedLaunch)
-{
-    const size_t cells = cellsOf(*model);
-    writeDevice(model->fx, std::vector<float>(cells, 3e-5f));
-    writeDevice(model->fy, std::vector<float>(cells, 3e-5f));
-
-    cpu_runtime::failCall("cudaLaunchKernel", 1, cudaErrorLaunchOutOfResources);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(model->decayForces());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "CUDA Runtime API error 701: too many resources requested for launch.\n");
-    auto launches = cpu_runtime::recordedLaunches();
-    ASSERT_EQ(launches.size(), 1u) << "fy is not launched after fx failed";
-    EXPECT_EQ(launches[0].status, cudaErrorLaunchOutOfResources);
-    EXPECT_EQ(readScalarField(*model, model->fx)[0], 3e-5f);
-    EXPECT_EQ(readScalarField(*model, model->fy)[0], 3e-5f);
-
-    // The second launch failing leaves fx decayed and fy as it was.
-    cpu_runtime::clearRecordedLaunches();
-    cpu_runtime::failCall("cudaLaunchKernel", 2, cudaErrorLaunchOutOfResources);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(model->decayForces());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "CUDA Runtime API error 701: too many resources requested for launch.\n");
-    EXPECT_EQ(cpu_runtime::recordedLaunches().size(), 2u);
-    EXPECT_NEAR(readScalarField(*model, model->fx)[0], 2e-5f, 1e-11f);
-    EXPECT_EQ(readScalarField(*model, model->fy)[0], 3e-5f);
-}
-
-TEST_F(StepFailures, DropsWithUnusableValuesAreSafe)
+TEST_F(StepOperations, DropsWithUnusableValuesAreSafe)
 {
     const size_t cells = cellsOf(*model);
     writeDevice(model->fx, std::vector<float>(cells, 1.0f));
@@ -185,18 +67,6 @@ TEST_F(StepFailures, DropsWithUnusableValuesAreSafe)
             << radius;
     }
     EXPECT_EQ(readScalarField(*model, model->fx), std::vector<float>(cells, 1.0f));
-}
-
-TEST_F(StepFailures, ErrorLeftOverFromEarlierIsReportedByTheNextCheck)
-{
-    // A failure the runtime recorded before the launch surfaces at the
-    // launch's check, like on the GPU.
-    void* unused = nullptr;
-    cpu_runtime::failCall("cudaMalloc", 1, cudaErrorMemoryAllocation);
-    EXPECT_EQ(cudaMalloc(&unused, 16), cudaErrorMemoryAllocation);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(model->stream());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "CUDA Runtime API error 2: out of memory.\n");
 }
 
 }  // namespace

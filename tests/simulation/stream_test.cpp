@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "reference_model.h"
-#include "simulation_test_support.h"
+#include "tests/support/reference_model.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 
@@ -20,11 +20,11 @@ struct Move {
     Placement to;
 };
 
-class Streaming : public CpuRuntimeTest {
+class Streaming : public DeviceTest {
 protected:
     void SetUp() override
     {
-        CpuRuntimeTest::SetUp();
+        DeviceTest::SetUp();
         model = makeModel(48, 48);  // three tiles each way
         ASSERT_NE(model, nullptr);
     }
@@ -109,18 +109,6 @@ TEST(StreamingPermutation, EveryValueLandsInExactlyOnePlace)
         std::sort(streamed.begin(), streamed.end());
         EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), expected.f.begin())) << "not a permutation";
     }
-}
-
-TEST_F(Streaming, SwapExchangesTheBuffersWithoutCopying)
-{
-    float* const f = model->f;
-    float* const fStream = model->fStream;
-    model->swapDistributions();
-    EXPECT_EQ(model->f, fStream);
-    EXPECT_EQ(model->fStream, f);
-    model->swapDistributions();
-    EXPECT_EQ(model->f, f);
-    EXPECT_EQ(model->fStream, fStream);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "kernels/kernel_launch.h"
-#include "tests/test_support.h"
+#include "tests/support/device_test_support.h"
 
 namespace {
 
@@ -19,11 +19,11 @@ uint32_t greyWord(uint32_t level)
     return 0xFF000000u | (level << 16) | (level << 8) | level;
 }
 
-class HeightMapKernel : public CpuRuntimeTest {
+class HeightMapKernel : public DeviceTest {
 protected:
     void SetUp() override
     {
-        CpuRuntimeTest::SetUp();
+        DeviceTest::SetUp();
         ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&depths_), kCells * sizeof(float)), cudaSuccess);
         ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&pixels_), kCells * sizeof(uint32_t)), cudaSuccess);
         // Anything the kernel leaves unwritten shows up as this word.
@@ -34,7 +34,7 @@ protected:
     {
         cudaFree(depths_);
         cudaFree(pixels_);
-        CpuRuntimeTest::TearDown();
+        DeviceTest::TearDown();
     }
 
     // Runs the kernel over depths (padded to the launch with still water)

@@ -10,7 +10,8 @@
 #include "kernels/height_map.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
-#include "test_support.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
+#include "tools/random_test_values.h"
 
 namespace {
 
@@ -20,20 +21,6 @@ constexpr int kBlocks = 6;
 constexpr int kBlockSize = 576;
 constexpr int kCells = kBlocks * kBlockSize;
 
-// Plausible depths and velocities, with extremes and non-finite values mixed in.
-std::vector<float> testValues(size_t count, float scale, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> plausible(-scale, scale);
-    const float edges[] = {0.0f, -0.0f, 1e-5f, -1e-5f, 1e-38f, std::numeric_limits<float>::denorm_min(),
-                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                           std::numeric_limits<float>::quiet_NaN(), 3.0e38f};
-    std::vector<float> values(count);
-    for (size_t i = 0; i < count; ++i)
-        values[i] = (rng() % 16 == 0) ? edges[rng() % (sizeof(edges) / sizeof(edges[0]))] : plausible(rng);
-    return values;
-}
-
 // Runs a one-dimensional kernel's per-thread code for every thread of a
 // launch (by default the shape the application uses), in host memory.
 template <typename ThreadBody>
@@ -42,18 +29,6 @@ void runEveryThread(ThreadBody body, unsigned blocks = kBlocks, unsigned blockSi
     for (unsigned b = 0; b < blocks; ++b)
         for (unsigned x = 0; x < blockSize; ++x)
             body(ThreadIndex{{b, 0, 0}, {x, 0, 0}, {blockSize, 1, 1}, {blocks, 1, 1}});
-}
-
-// Equal bits, or NaN on both sides: which NaN an operation returns is the
-// processor's choice (x86 and vector units differ in sign and payload, the
-// GPU returns one canonical NaN), so NaNs are compared as NaNs.
-void expectSameBits(const std::vector<float>& actual, const std::vector<float>& expected, const char* what)
-{
-    ASSERT_EQ(actual.size(), expected.size());
-    for (size_t i = 0; i < actual.size(); ++i) {
-        if (std::isnan(actual[i]) && std::isnan(expected[i])) continue;
-        ASSERT_EQ(bitsOf(actual[i]), bitsOf(expected[i])) << what << " differs at " << i;
-    }
 }
 
 TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
@@ -67,10 +42,10 @@ TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
             const size_t cells = static_cast<size_t>(blocks) * blockSize;
             // Distributions near still water, so that depth and velocity are
             // mostly ordinary, plus edge values.
-            std::vector<float> f = testValues(cells * 9, 0.01f, 1);
+            std::vector<float> f = randomValuesWithEdges(cells * 9, 0.0f, 0.01f, 1);
             for (size_t i = 0; i < f.size(); ++i) f[i] = std::fabs(f[i]) + 0.001f;
-            std::vector<float> fx = testValues(cells, 5e-5f, 2);
-            std::vector<float> fy = testValues(cells, 5e-5f, 3);
+            std::vector<float> fx = randomValuesWithEdges(cells, 0.0f, 5e-5f, 2);
+            std::vector<float> fy = randomValuesWithEdges(cells, 0.0f, 5e-5f, 3);
 
             std::vector<float> expectedF = f;
             std::vector<float> expectedH(cells);
@@ -90,8 +65,8 @@ TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
             writeDevice(dFy, fy);
             launchCollision3(dim3(blocks), dim3(blockSize), dF, dFx, dFy, dH, fInitialized);
             ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-            expectSameBits(readDevice(dF, f.size()), expectedF, "f");
-            expectSameBits(readDevice(dH, cells), expectedH, "h");
+            EXPECT_TRUE(sameBits(readDevice(dF, f.size()), expectedF, 1)) << "f";
+            EXPECT_TRUE(sameBits(readDevice(dH, cells), expectedH, 1)) << "h";
             for (float* p : {dF, dFx, dFy, dH}) cudaFree(p);
         }
 }
@@ -104,8 +79,8 @@ TEST_F(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
         SCOPED_TRACE(testing::Message() << "blocks of " << blockSize);
         const unsigned blocks = 7;
         const size_t cells = static_cast<size_t>(blocks) * blockSize;
-        const std::vector<float> force = testValues(cells, 5e-5f, 4);
-        std::vector<float> depth = testValues(cells, 0.001f, 5);
+        const std::vector<float> force = randomValuesWithEdges(cells, 0.0f, 5e-5f, 4);
+        std::vector<float> depth = randomValuesWithEdges(cells, 0.0f, 0.001f, 5);
         for (float& d : depth) d += 0.05f;
 
         std::vector<float> expectedForce = force;
@@ -127,7 +102,7 @@ TEST_F(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
         launchIncrementForce(dim3(blocks), dim3(blockSize), dForce);
         launchHeightMapToTexture(dim3(blocks), dim3(blockSize), dDepth, dPixels);
         ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-        expectSameBits(readDevice(dForce, cells), expectedForce, "force");
+        EXPECT_TRUE(sameBits(readDevice(dForce, cells), expectedForce, 1)) << "force";
         EXPECT_EQ(readDevice(dPixels, cells), expectedPixels);
         for (void* p : {static_cast<void*>(dForce), static_cast<void*>(dDepth), static_cast<void*>(dPixels)})
             cudaFree(p);
@@ -143,7 +118,7 @@ TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
     for (const dim3 grid : {dim3(1, 1), dim3(3, 1), dim3(2, 5), dim3(171, 3)}) {
         SCOPED_TRACE(testing::Message() << "grid " << grid.x << " x " << grid.y);
         const size_t floats = static_cast<size_t>(grid.x) * grid.y * kStreamTile * kStreamTile * 9;
-        const std::vector<float> f = testValues(floats, 1.0f, 6 + grid.x);
+        const std::vector<float> f = randomValuesWithEdges(floats, 0.0f, 1.0f, 6 + grid.x);
 
         // Every block's threads in two phases around the barrier, in host memory.
         std::vector<float> expected(floats, -1.0f);
@@ -168,7 +143,7 @@ TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
         writeDevice(dF, f);
         launchStream(grid, dim3(18, 18), dF, dStream);
         ASSERT_EQ(cudaGetLastError(), cudaSuccess);
-        expectSameBits(readDevice(dStream, floats), expected, "fStream");
+        EXPECT_TRUE(sameBits(readDevice(dStream, floats), expected, 1)) << "fStream";
         cudaFree(dF);
         cudaFree(dStream);
     }

@@ -5,7 +5,7 @@
 #include "app/shallow_water_app.h"
 #include "gl_test_environment.h"
 #include "model/water_model.h"
-#include "test_support.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 namespace {
 
@@ -98,18 +98,6 @@ TEST_F(Application, FirstUpdateStartsFromStillWaterAndLaterOnesReadTheDistributi
     EXPECT_EQ(h[0], expected);
     EXPECT_NEAR(h[1], 0.05f, 1e-8f) << "still water elsewhere";
     EXPECT_EQ(app->frameCounter, 2);
-}
-
-TEST_F(Application, ResizeOnlySetsTheViewport)
-{
-    onWindowSize(testWindow(), 300, 200);
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(viewport[0], 0);
-    EXPECT_EQ(viewport[1], 0);
-    EXPECT_EQ(viewport[2], 300);
-    EXPECT_EQ(viewport[3], 200);
-    onWindowSize(testWindow(), 640, 480);
 }
 
 }  // namespace

@@ -8,15 +8,11 @@
 #include <string>
 #include <thread>
 
-#include <glad/gl.h>
-
-#include <cuda_gl_interop.h>
-
 #include "cpu_backend/launch_workers.h"
 #include "cpu_backend/large_pages.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"
-#include "test_support.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 namespace {
 
@@ -204,8 +200,8 @@ TEST_F(CpuRuntime, DefaultDeviceIsTheEmulatedOne)
     EXPECT_EQ(cudaDeviceGetAttribute(&mode, cudaDevAttrComputeMode, 0), cudaSuccess);
     EXPECT_EQ(mode, cudaComputeModeDefault);
     EXPECT_EQ(cudaGetDeviceProperties(&prop, 1), cudaErrorInvalidDevice);
-    EXPECT_EQ(cudaGLSetGLDevice(1), cudaErrorInvalidDevice);
-    EXPECT_EQ(cudaGLSetGLDevice(0), cudaSuccess);
+    EXPECT_EQ(cudaSetDevice(1), cudaErrorInvalidDevice);
+    EXPECT_EQ(cudaSetDevice(0), cudaSuccess);
     cudaGetLastError();
 }
 
@@ -227,7 +223,7 @@ TEST_F(CpuRuntime, ReplacedDeviceListIsWhatTheRuntimeReports)
     EXPECT_EQ(cudaDeviceGetAttribute(&mode, cudaDevAttrComputeMode, 1), cudaSuccess);
     EXPECT_EQ(clock, 2000);
     EXPECT_EQ(mode, cudaComputeModeProhibited);
-    EXPECT_EQ(cudaGLSetGLDevice(1), cudaErrorDevicesUnavailable);
+    EXPECT_EQ(cudaSetDevice(1), cudaErrorDevicesUnavailable);
 
     cpu_runtime::setDevices({});
     EXPECT_EQ(cudaGetDeviceCount(&count), cudaErrorNoDevice);
