@@ -97,10 +97,9 @@ SW_DEVICE int cellIndex1D(const ThreadIndex& t)
 //    subnormals and overflow are decided by that same final conversion,
 //    whose quantum is coarser still, so they round as fmaf does.
 //
-// Specials: an infinite or NaN operand makes p or s infinite or NaN and e
-// NaN, and the step 3 test (|e| > 0) is false for NaN, so s goes through
-// unchanged: inf - inf and 0 * inf give NaN, other infinities keep their
-// sign. Zeros: p has the product's sign and s = p + c follows IEEE addition
+// Specials: an infinite or NaN operand makes p or s infinite or NaN (and e
+// NaN), and step 3 leaves a non-finite s as it is: inf - inf and 0 * inf
+// give NaN, other infinities keep their sign. Zeros: p has the product's sign and s = p + c follows IEEE addition
 // (+0 + -0 = +0, -0 + -0 = -0, x - x = +0), as fmaf's exact result does;
 // an exact nonzero result that underflows keeps its sign in the conversion.
 // No branches: the adjustment is a masked integer add, so the compiler can
@@ -116,10 +115,16 @@ SW_DEVICE float fusedMulAddPortable(float a, float b, float c)
     uint64_t eBits;
     std::memcpy(&sBits, &s, sizeof s);
     std::memcpy(&eBits, &e, sizeof e);
-    // +1 (away from zero) where e has the sign of s, -1 (toward zero) where not.
-    const uint64_t step = 1u | (0u - ((sBits ^ eBits) >> 63));
-    const uint64_t adjust = (std::fabs(e) > 0.0) & ((sBits & 1u) == 0u);
-    sBits += step & (0u - adjust);
+    // +1 (away from zero) where e has the sign of s, -1 (toward zero) where
+    // not; applied where s is even, finite and the sum inexact. Integer
+    // arithmetic on the bits only (no comparisons, which would stop GCC from
+    // vectorising the loop around).
+    const uint64_t signBit = uint64_t{1} << 63;
+    const uint64_t step = uint64_t{1} | (uint64_t{0} - ((sBits ^ eBits) >> 63));
+    const uint64_t inexact = ((eBits & ~signBit) + (signBit - 1)) >> 63;  // e != 0 (or NaN)
+    const uint64_t special = (((sBits >> 52) & 0x7FFu) + 1u) >> 11;     // s infinite or NaN
+    const uint64_t adjust = inexact & ~special & ~sBits & uint64_t{1};  // ... and s even
+    sBits += step & (uint64_t{0} - adjust);
     double odd;
     std::memcpy(&odd, &sBits, sizeof odd);
     return static_cast<float>(odd);
