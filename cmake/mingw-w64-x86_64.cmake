@@ -27,7 +27,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # so that no MinGW DLL is needed beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-find_program(SHALLOW_WATER_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+find_program(SHALLOW_WATER_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(SHALLOW_WATER_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${SHALLOW_WATER_WINE})
 endif()
