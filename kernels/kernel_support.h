@@ -19,7 +19,7 @@
 
 #include <cmath>
 
-#if defined(_MSC_VER) && !defined(__CUDA_ARCH__) && defined(__AVX2__)
+#if defined(_MSC_VER) && !defined(__CUDACC__) && defined(__AVX2__)
 #include <immintrin.h>
 #endif
 
@@ -93,15 +93,16 @@ SW_DEVICE int cellIndex1D(const ThreadIndex& t)
 //    correctly rounded sums: proved algorithms using rounding to odd", IEEE
 //    Trans. Computers 57(4), 2008): the odd last bit stands for the bits
 //    lost, so a value that was not a float midpoint cannot become one, and
-//    a midpoint (representable in 26 bits) was never rounded. Float
+//    a midpoint (25 bits) is a double, never rounded in step 2. Float
 //    subnormals and overflow are decided by that same final conversion,
 //    whose quantum is coarser still, so they round as fmaf does.
 //
 // Specials: an infinite or NaN operand makes p or s infinite or NaN (and e
 // NaN), and step 3 leaves a non-finite s as it is: inf - inf and 0 * inf
-// give NaN, other infinities keep their sign. Zeros: p has the product's sign and s = p + c follows IEEE addition
-// (+0 + -0 = +0, -0 + -0 = -0, x - x = +0), as fmaf's exact result does;
-// an exact nonzero result that underflows keeps its sign in the conversion.
+// give NaN, other infinities keep their sign. Zeros: p has the product's
+// sign and s = p + c follows IEEE addition (+0 + -0 = +0, -0 + -0 = -0,
+// x - x = +0), as fmaf's exact result does; an exact nonzero result that
+// underflows keeps its sign in the conversion.
 // No branches: the adjustment is a masked integer add, so the compiler can
 // vectorise it with the loop around it.
 SW_DEVICE float fusedMulAddPortable(float a, float b, float c)
@@ -138,7 +139,7 @@ SW_DEVICE float fusedMulAdd(float a, float b, float c)
     return __fmaf_rn(a, b, c);
 #elif defined(__FMA__) && (defined(__GNUC__) || defined(__clang__))
     return __builtin_fmaf(a, b, c);  // one vfmadd instruction with -mfma
-#elif defined(_MSC_VER) && defined(__AVX2__)
+#elif defined(_MSC_VER) && !defined(__CUDACC__) && defined(__AVX2__)
     // /arch:AVX2 implies FMA3 on MSVC, which defines no __FMA__.
     return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
 #else
