@@ -8,6 +8,11 @@
 #
 #   cmake -DNM=nm -DSET=avx2 -DOBJECTS="a.o|b.o" -P kernel_set_symbols.cmake
 string(REPLACE "|" ";" objects "${OBJECTS}")
+# The compilers' own shared helpers, the same in every object whatever its
+# instruction set: a pointer to the exception personality routine (GCC) and
+# the call of std::terminate for an exception out of a noexcept function
+# (Clang).
+set(compiler_helpers "^(DW\\.ref\\.__gxx_personality_v0|__clang_call_terminate)$")
 set(faults "")
 foreach(object IN LISTS objects)
     execute_process(COMMAND "${NM}" --defined-only "${object}" OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -24,7 +29,7 @@ foreach(object IN LISTS objects)
         set(name "${CMAKE_MATCH_2}")
         if(name MATCHES "^_GLOBAL__sub_I")
             string(APPEND faults "  ${object}: dynamic initialiser ${name}\n")
-        elseif(type MATCHES "[A-Z]" AND NOT name MATCHES "cpu_kernels_${SET}" AND NOT name MATCHES "^DW\\.ref\\.")
+        elseif(type MATCHES "[A-Z]" AND NOT name MATCHES "cpu_kernels_${SET}" AND NOT name MATCHES "${compiler_helpers}")
             string(APPEND faults "  ${object}: ${type} ${name}\n")
         endif()
     endforeach()
