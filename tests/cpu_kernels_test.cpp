@@ -110,6 +110,7 @@ TEST(CpuKernelSetChoice, TakesARunnableSetAndOtherwiseSaysWhyAndUsesTheFastest)
         } else {
             EXPECT_EQ(chosen, fastest);
             EXPECT_EQ(message, "SHALLOW_WATER_CPU_ISA: this processor cannot run " + set + "; using " + fastest + "\n");
+            EXPECT_FALSE(cpu_kernels::useInstructionSet(set));
         }
     }
     testing::internal::CaptureStderr();

@@ -4,6 +4,7 @@
 // kernel, which has a barrier, is in stream_kernel.cpp).
 #include "cell_transpose.h"
 #include "launch_loops.h"
+#include "kernel_set.h"
 #include "kernels/collision.h"
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"

@@ -14,6 +14,7 @@
 // per-thread code ever stopped following such a pattern, the launch runs it
 // thread by thread.
 #include "launch_loops.h"
+#include "kernel_set.h"
 #include "kernels/stream.h"
 
 #include "cpu_backend/memory_copy.h"
