@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/simulation_step.h"
 #include "model/water_model.h"
+#if defined(SHALLOW_WATER_CPU_BACKEND)
+#include "cpu_backend/kernels/instruction_set_choice.h"
+#endif
 
 namespace {
 
@@ -152,6 +156,12 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     };
     std::printf("\nBenchmark on %s: %d x %d cells, median of %d frames after %d warm-up frames\n", properties.name,
                 model.width, model.height, frames, kWarmUpFrames);
+#if defined(SHALLOW_WATER_CPU_BACKEND)
+    // The CPU figures depend on which compiled set of the kernels ran.
+    std::string sets;
+    for (const std::string& set : cpu_kernels::compiledInstructionSets()) sets += (sets.empty() ? "" : ", ") + set;
+    std::printf("CPU kernels: %s (built: %s)\n", cpu_kernels::activeInstructionSet().c_str(), sets.c_str());
+#endif
     std::printf("Ceiling: device-to-device copy of %.1f MB in %.3f ms = %.1f GB/s (bytes read + written; median,\n"
                 "timed in every frame)\n\n",
                 copyBytes / 1e6, copyMs, ceilingGBs);

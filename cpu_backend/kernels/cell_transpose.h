@@ -4,11 +4,13 @@
 // A pure permutation of floats: nothing is computed.
 #pragma once
 
+#include "kernel_set.h"
+
 #if defined(__AVX512F__)
 #include <immintrin.h>
 #endif
 
-namespace cpu_kernels {
+namespace CPU_KERNELS {
 
 constexpr int kTransposeCells = 16;  // cells per call of the vector forms
 
@@ -143,4 +145,4 @@ inline void rowsToCells(const float* rows, int rowStride, float* cells)
 #endif
 }
 
-}  // namespace cpu_kernels
+}  // namespace CPU_KERNELS

@@ -2,11 +2,13 @@
 // block, blocks spread over all cores, as the per-thread code expects.
 #pragma once
 
+#include "kernel_set.h"
+
 #include "cpu_backend/launch_workers.h"
 
 #include "kernels/kernel_support.h"
 
-namespace cpu_kernels {
+namespace CPU_KERNELS {
 
 inline Index3 toIndex(dim3 d)
 {
@@ -52,4 +54,4 @@ void launchSimple(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, 
     forEachBlock(kernel, grid, block, [&](const ThreadIndex& t) { forEachThread(t, threadBody); });
 }
 
-}  // namespace cpu_kernels
+}  // namespace CPU_KERNELS

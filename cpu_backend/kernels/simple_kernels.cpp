@@ -4,19 +4,18 @@
 // kernel, which has a barrier, is in stream_kernel.cpp).
 #include "cell_transpose.h"
 #include "launch_loops.h"
+#include "kernel_set.h"
 #include "kernels/collision.h"
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"
 #include "kernels/init_water.h"
-#include "kernels/kernel_launch.h"
 
 #include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
 
+namespace CPU_KERNELS {
 namespace {
-
-using namespace cpu_kernels;
 
 // In a one-dimensional launch of at most 2^23 threads the 24-bit index
 // arithmetic is exact, so block b's threads handle the cells
@@ -28,6 +27,11 @@ bool coversCellsInOrder(dim3 grid, dim3 block)
     return grid.y == 1 && grid.z == 1 && block.y == 1 && block.z == 1 &&
            static_cast<unsigned long long>(grid.x) * block.x <= (1u << 23);
 }
+
+// cellIndex1D as a function object: passing the function itself would take
+// its address and emit a copy of it that every compiled set shares (one of
+// them chosen by the linker, whatever its instruction set).
+constexpr auto cellOfThread = [](const ThreadIndex& t) { return cellIndex1D(t); };
 
 // A kernel with one thread per cell: cellOf maps a thread to its cell,
 // cellBody does the cell's work.
@@ -88,7 +92,7 @@ void collideChunk(float* values, const float* __restrict forceX, const float* __
 
 void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
-    launchOneCellPerThread({"kInitWaterLB", 0}, grid, block, cellIndex1D,
+    launchOneCellPerThread({"kInitWaterLB", 0}, grid, block, cellOfThread,
                            [=](int i) { initWaterCell(i, h, fx, fy); });
 }
 
@@ -116,7 +120,7 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
-    launchOneCellPerThread({"kIncrementForce", 0}, grid, block, cellIndex1D,
+    launchOneCellPerThread({"kIncrementForce", 0}, grid, block, cellOfThread,
                            [=](int i) { decayForceCell(i, force); });
 }
 
@@ -136,7 +140,7 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
     // read first, a third less memory traffic.
     constexpr unsigned kStagedWords = 1024;  // the most threads a block may have
     if (!coversCellsInOrder(grid, block) || block.x > kStagedWords) {
-        launchOneCellPerThread(kernel, grid, block, cellIndex1D, [=](int i) { heightMapCell(i, h, pixels); });
+        launchOneCellPerThread(kernel, grid, block, cellOfThread, [=](int i) { heightMapCell(i, h, pixels); });
         return;
     }
     if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
@@ -151,3 +155,5 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
         cpu_runtime::finishCopiesBypassingCache();
     });
 }
+
+}  // namespace CPU_KERNELS

@@ -14,7 +14,7 @@
 // per-thread code ever stopped following such a pattern, the launch runs it
 // thread by thread.
 #include "launch_loops.h"
-#include "kernels/kernel_launch.h"
+#include "kernel_set.h"
 #include "kernels/stream.h"
 
 #include "cpu_backend/memory_copy.h"
@@ -30,9 +30,8 @@
 #include <immintrin.h>
 #endif
 
+namespace CPU_KERNELS {
 namespace {
-
-using namespace cpu_kernels;
 
 constexpr int kSegmentCells = kStreamTile;         // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
@@ -320,3 +319,5 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
         cpu_runtime::finishCopiesBypassingCache();
     });
 }
+
+}  // namespace CPU_KERNELS

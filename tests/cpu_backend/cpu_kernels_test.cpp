@@ -1,6 +1,8 @@
 // The CPU backend's launch paths run whole blocks as vectorised loops; they
 // must give exactly what the kernels' per-thread code gives, thread by
-// thread, for any input (edge values included).
+// thread, for any input (edge values included), in every compiled set of
+// the kernels that this processor runs.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -10,12 +12,37 @@
 #include "kernels/height_map.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
+#include "cpu_backend/kernels/instruction_set_choice.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
 #include "tools/random_test_values.h"
 
 namespace {
 
-using CpuKernelPaths = CpuRuntimeTest;
+// Runs each test once per compiled set of the kernels (skipped where the
+// processor lacks the set's instructions).
+class CpuKernelPaths : public CpuRuntimeTest, public testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override
+    {
+        CpuRuntimeTest::SetUp();
+        if (!cpu_kernels::instructionSetSupported(GetParam()))
+            GTEST_SKIP() << "this processor cannot run the " << GetParam() << " kernels";
+        startUpSet_ = cpu_kernels::activeInstructionSet();
+        ASSERT_TRUE(cpu_kernels::useInstructionSet(GetParam()));
+    }
+    void TearDown() override
+    {
+        if (!startUpSet_.empty()) cpu_kernels::useInstructionSet(startUpSet_);
+        CpuRuntimeTest::TearDown();
+    }
+
+private:
+    std::string startUpSet_;
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, CpuKernelPaths,
+                         testing::ValuesIn(cpu_kernels::compiledInstructionSets()),
+                         [](const testing::TestParamInfo<std::string>& set) { return set.param; });
 
 constexpr int kBlocks = 6;
 constexpr int kBlockSize = 576;
@@ -31,7 +58,47 @@ void runEveryThread(ThreadBody body, unsigned blocks = kBlocks, unsigned blockSi
             body(ThreadIndex{{b, 0, 0}, {x, 0, 0}, {blockSize, 1, 1}, {blocks, 1, 1}});
 }
 
-TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
+// SHALLOW_WATER_CPU_ISA: a set that runs here is taken; anything else falls
+// back to the fastest set that runs here, after one line saying why.
+TEST(CpuKernelSetChoice, TakesARunnableSetAndOtherwiseSaysWhyAndUsesTheFastest)
+{
+    const std::vector<std::string> sets = cpu_kernels::compiledInstructionSets();
+    ASSERT_FALSE(sets.empty());
+    std::string fastest;
+    for (const std::string& set : sets)
+        if (cpu_kernels::instructionSetSupported(set)) fastest = set;
+    ASSERT_FALSE(fastest.empty()) << "no compiled set runs on this processor";
+    EXPECT_TRUE(cpu_kernels::instructionSetSupported(sets.front())) << "the most portable set must run anywhere";
+
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(cpu_kernels::chooseInstructionSet(unset), fastest);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    for (const std::string& set : sets) {
+        testing::internal::CaptureStderr();
+        const std::string chosen = cpu_kernels::chooseInstructionSet(set.c_str());
+        const std::string message = testing::internal::GetCapturedStderr();
+        if (cpu_kernels::instructionSetSupported(set)) {
+            EXPECT_EQ(chosen, set);
+            EXPECT_EQ(message, "");
+        } else {
+            EXPECT_EQ(chosen, fastest);
+            EXPECT_EQ(message, "SHALLOW_WATER_CPU_ISA: this processor cannot run " + set + "; using " + fastest + "\n");
+            EXPECT_FALSE(cpu_kernels::useInstructionSet(set));
+        }
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cpu_kernels::chooseInstructionSet("AVX2 "), fastest);
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message.rfind("SHALLOW_WATER_CPU_ISA: no instruction set 'AVX2 ' in this build (it has " + sets.front(), 0),
+              0u)
+        << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_FALSE(cpu_kernels::useInstructionSet("AVX2 "));
+}
+
+TEST_P(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
 {
     // The application's blocks of 576 cells, and blocks of 100: a chunk of
     // 64 cells and one of 36, which ends in cells too few for a vector group.
@@ -71,7 +138,7 @@ TEST_F(CpuKernelPaths, CollisionMatchesThePerThreadCodeOnBothFirstAndLaterSteps)
         }
 }
 
-TEST_F(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
+TEST_P(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
 {
     // The application's blocks; blocks of 99 cells, whose pixel words start
     // and end inside cache lines; the largest blocks a launch allows.
@@ -109,7 +176,7 @@ TEST_F(CpuKernelPaths, DecayAndPixelKernelsMatchThePerThreadCode)
     }
 }
 
-TEST_F(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
+TEST_P(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
 {
     // One tile (every cell on a wall or beside one); one row of three tiles
     // (a single interior run per row); tall and narrow; wide, with interior
