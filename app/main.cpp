@@ -28,7 +28,7 @@ void reportGlfwError(int code, const char* description)
     std::fprintf(stderr, "GLFW error %d: %s\n", code, description != nullptr ? description : "(no description)");
 }
 
-// --help, -help or -h anywhere on the command line. The design's own flags
+// --help, -help or -h anywhere on the command line. The device options
 // (-device=N, -quiet) are read by the device choice as before.
 bool wantsUsage(int argc, char** argv)
 {
@@ -84,8 +84,8 @@ int main(int argc, char** argv)
     }
     glViewport(0, 0, 640, 480);
 
-    // A failed start-up has printed its reason; unlike the design's status
-    // 0, it ends with status 1 so that scripts can tell it from a normal end.
+    // A failed start-up has printed its reason; it ends with status 1 so
+    // that scripts can tell it from a normal end.
     ShallowWaterApp* app = ShallowWaterApp::instance(argc, argv);
     if (app == nullptr) {
         glfwTerminate();

@@ -53,8 +53,7 @@ class FatalLineTestCase(unittest.TestCase):
 
 
 class ExplicitDevice(FatalLineTestCase):
-    # The design ends these with status 0; the program ends them with 1 so
-    # that a script can tell them from a normal run, with the same messages.
+    # Status 1, not 0, so that a script can tell these from a normal run.
     def test_device_1_with_one_device_is_not_valid_and_ends_with_status_1(self):
         status, out, err = run_to_end(["-device=1"], SHALLOW_WATER_CPU_DEVICES=ONE_DEVICE)
         self.assertEqual((status, out, err), (1, NO_DEVICE_EXIT, invalid_device_lines(1, 1)))

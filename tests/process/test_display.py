@@ -139,8 +139,7 @@ class GreyWater(unittest.TestCase):
 
 
 class DisplayStartUpFailure(unittest.TestCase):
-    # The design ends a failed start-up with status 0; the program ends it
-    # with 1, with the same messages.
+    # Status 1, not 0, so that a script can tell these from a normal run.
     def test_failed_interop_registration_ends_with_status_1(self):
         status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL="cudaGraphicsGLRegisterBuffer:1:219")
         self.assertEqual(status, 1)

@@ -44,8 +44,7 @@ class WindowLife(unittest.TestCase):
 
 
 class FailedStartUp(unittest.TestCase):
-    # The design ends a failed start-up with status 0; the program ends it
-    # with 1, with the same messages.
+    # Status 1, not 0, so that a script can tell it from a normal run.
     def test_model_allocation_failure_ends_with_status_1(self):
         status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL="cudaMalloc:2:2")
         self.assertEqual(status, 1)
@@ -54,7 +53,7 @@ class FailedStartUp(unittest.TestCase):
 
 
 class WindowSystemFailure(unittest.TestCase):
-    """No window can be opened: status 255 (the design's -1), with GLFW's own
+    """No window can be opened: status 255 (-1), with GLFW's own
     description of what failed and a line saying what could not be done."""
 
     def test_without_display_variable(self):
