@@ -80,9 +80,16 @@ bool beginOutput(const std::string& path, PendingOutput* pending, std::string* r
         pending->direct = true;
         return true;
     }
-    const std::string stem = destination.stem().string();
-    const std::string extension = destination.extension().string();
-    const fs::path folder = destination.parent_path();
+    // A symbolic link stays: the file it points to is the one replaced.
+    fs::path target = destination;
+    if (fs::is_symlink(fs::symlink_status(destination, error))) {
+        const fs::path resolved = fs::canonical(destination, error);
+        if (!error) target = resolved;
+    }
+    pending->destination = target.string();
+    const std::string stem = target.stem().string();
+    const std::string extension = target.extension().string();
+    const fs::path folder = target.parent_path();
     int lastError = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name =
@@ -103,6 +110,10 @@ bool commitOutput(const PendingOutput& pending, std::string* reason)
 {
     if (pending.direct) return true;
     std::error_code error;
+    // A file that is replaced keeps its permissions.
+    const fs::file_status existing = fs::status(pending.destination, error);
+    if (!error && fs::is_regular_file(existing)) fs::permissions(pending.temporary, existing.permissions(), error);
+    error.clear();
     fs::rename(pending.temporary, pending.destination, error);  // replaces an existing file
     if (error) {
         *reason = error.message();

@@ -21,14 +21,15 @@ bool outputDestinationUsable(const std::string& path, std::string* reason);
 // by it, such as ffmpeg, still do), or `path` itself when that is an
 // existing device, pipe or the like (`direct` is then true).
 struct PendingOutput {
-    std::string destination;
+    std::string destination;  // the file replaced (a link's target)
     std::string temporary;  // written first; equals destination when direct
     bool direct = false;
 };
 bool beginOutput(const std::string& path, PendingOutput* pending, std::string* reason);
 
-// Renames the finished temporary file over the destination (a direct output
-// needs nothing).
+// Renames the finished temporary file over the destination, with the
+// permissions of the file it replaces; through a symbolic link, over the
+// file the link points to. A direct output needs nothing.
 bool commitOutput(const PendingOutput& pending, std::string* reason);
 
 // Removes the temporary file after a failure; the destination is not touched.

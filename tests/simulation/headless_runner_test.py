@@ -176,11 +176,16 @@ class HeadlessRunner(unittest.TestCase):
             with open(image, "rb") as kept:
                 self.assertEqual(kept.read(), b"the user's own file")
             self.assertEqual(os.listdir(folder), ["frame.png"], "no temporary file is left behind")
-            # A write that succeeds replaces it.
-            done = run("--frames", "1", "--png", image)
+            # A write that succeeds replaces it, keeping its permissions and,
+            # written through a symbolic link, the link.
+            os.chmod(image, 0o600)
+            os.symlink("frame.png", os.path.join(folder, "link.png"))
+            done = run("--frames", "1", "--png", os.path.join(folder, "link.png"))
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertEqual(png_header(image), (2688, 1536, 8, 0))
-            self.assertEqual(os.listdir(folder), ["frame.png"])
+            self.assertEqual(os.stat(image).st_mode & 0o777, 0o600)
+            self.assertEqual(os.readlink(os.path.join(folder, "link.png")), "frame.png")
+            self.assertEqual(sorted(os.listdir(folder)), ["frame.png", "link.png"])
 
     def test_ctrl_c_ends_the_progress_line_and_the_run(self):
         controller, terminal = pty.openpty()
