@@ -4,6 +4,7 @@
 #include <GLFW/glfw3.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "display_pipeline.h"
 #include "shallow_water_app.h"
@@ -17,12 +18,60 @@ __declspec(dllexport)
 int NvOptimusEnablementCuda = 1;
 }
 
+namespace {
+
+// GLFW's own description of what failed (no display, a display that cannot
+// be opened, no GLX, no suitable context), so that a window that cannot
+// start does not end the program silently.
+void reportGlfwError(int code, const char* description)
+{
+    std::fprintf(stderr, "GLFW error %d: %s\n", code, description != nullptr ? description : "(no description)");
+}
+
+// --help, -help or -h anywhere on the command line. The device options
+// (-device=N, -quiet) are read by the device choice as before.
+bool wantsUsage(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-help") == 0 ||
+            std::strcmp(argv[i], "-h") == 0)
+            return true;
+    }
+    return false;
+}
+
+void printUsage(const char* program)
+{
+    std::printf("Usage: %s [-device=N] [-quiet]\n"
+                "Shows a shallow-water simulation with rain in a 640 x 480 window, one step per frame;\n"
+                "close the window to end it.\n"
+                "  -device=N   use CUDA device N and print \"Using device N: NAME\" on standard error\n"
+                "              (without it the fastest device is used and nothing is printed)\n"
+                "  -quiet      with -device=N, leave out that line\n"
+                "  --help      show this text\n"
+                "Exit status: 0 after the window is closed, 1 when the device, the model or the display\n"
+                "cannot be set up, 255 when no window or OpenGL context can be opened.\n",
+                program);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    if (glfwInit() != GLFW_TRUE) return -1;
+    if (wantsUsage(argc, argv)) {
+        printUsage(argc > 0 ? argv[0] : "shallow-water");
+        return 0;
+    }
+
+    glfwSetErrorCallback(reportGlfwError);
+    if (glfwInit() != GLFW_TRUE) {
+        std::fprintf(stderr, "Failed to initialize GLFW: no window can be opened.\n");
+        return -1;
+    }
 
     GLFWwindow* window = glfwCreateWindow(640, 480, "Hello World", nullptr, nullptr);
     if (window == nullptr) {
+        std::fprintf(stderr, "Failed to create the window and its OpenGL context.\n");
         glfwTerminate();
         return -1;
     }
@@ -35,10 +84,12 @@ int main(int argc, char** argv)
     }
     glViewport(0, 0, 640, 480);
 
+    // A failed start-up has printed its reason; it ends with status 1 so
+    // that scripts can tell it from a normal end.
     ShallowWaterApp* app = ShallowWaterApp::instance(argc, argv);
     if (app == nullptr) {
         glfwTerminate();
-        return 0;
+        return 1;
     }
 
     while (!glfwWindowShouldClose(window)) {

@@ -43,7 +43,7 @@ bool ShallowWaterApp::initialize(int argc, char** argv)
         if (gpuGLDeviceInit(argc, argv) < 0) {
             std::printf("no CUDA capable devices found, exiting...\n");
             cudaDeviceReset();
-            std::exit(0);
+            std::exit(1);  // not 0: a failed start must be told from a normal end
         }
     } else {
         // A failed binding shows up in the model's first CUDA call.

@@ -3,20 +3,64 @@
 #include <png.h>
 
 #include <cerrno>
+#include <csetjmp>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <string>
+
+#include "output_file.h"
 
 namespace {
 
-// libpng reports errors by jumping back here; nothing in this frame needs
-// destroying when it does.
-bool encode(png_structp png, png_infop info, std::FILE* file, const std::vector<png_bytep>& rows, int width,
+// What went wrong inside libpng: the system's error of a failed write, or
+// libpng's own message.
+struct WriteState {
+    std::FILE* file = nullptr;
+    int writeError = 0;
+    std::string libpngMessage;
+};
+
+WriteState* stateOf(png_structp png)
+{
+    return static_cast<WriteState*>(png_get_io_ptr(png));
+}
+
+void writeData(png_structp png, png_bytep data, png_size_t length)
+{
+    WriteState* state = stateOf(png);
+    errno = 0;
+    if (std::fwrite(data, 1, length, state->file) != length) {
+        state->writeError = errno != 0 ? errno : EIO;
+        png_error(png, "write failed");
+    }
+}
+
+void flushData(png_structp png)
+{
+    WriteState* state = stateOf(png);
+    errno = 0;
+    if (std::fflush(state->file) != 0) {
+        state->writeError = errno != 0 ? errno : EIO;
+        png_error(png, "write failed");
+    }
+}
+
+// libpng's errors end in a jump back into encode(); its warnings are of no
+// use to the user of the tool.
+void onError(png_structp png, png_const_charp message)
+{
+    auto* state = static_cast<WriteState*>(png_get_error_ptr(png));
+    if (state->libpngMessage.empty()) state->libpngMessage = message != nullptr ? message : "libpng error";
+    png_longjmp(png, 1);
+}
+
+void onWarning(png_structp, png_const_charp) {}
+
+// Nothing in this frame needs destroying when libpng jumps back here.
+bool encode(png_structp png, png_infop info, WriteState* state, const std::vector<png_bytep>& rows, int width,
             int height)
 {
     if (setjmp(png_jmpbuf(png)) != 0) return false;
-    png_init_io(png, file);
+    png_set_write_fn(png, state, writeData, flushData);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_GRAY,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -25,7 +69,19 @@ bool encode(png_structp png, png_infop info, std::FILE* file, const std::vector<
     return true;
 }
 
+bool fail(const std::string& path, const std::string& reason)
+{
+    std::fprintf(stderr, "Cannot write the image '%s': %s.\n", path.c_str(), reason.c_str());
+    return false;
+}
+
 }  // namespace
+
+bool checkGreyPngDestination(const std::string& path)
+{
+    std::string reason;
+    return outputDestinationUsable(path, &reason) || fail(path, reason);
+}
 
 bool writeGreyPng(const std::string& path, const std::vector<uint32_t>& pixels, int width, int height)
 {
@@ -39,24 +95,40 @@ bool writeGreyPng(const std::string& path, const std::vector<uint32_t>& pixels, 
     std::vector<png_bytep> rows(static_cast<size_t>(height));
     for (int y = 0; y < height; ++y) rows[y] = grey.data() + static_cast<size_t>(y) * width;
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "Cannot write the image '%s': %s.\n", path.c_str(), std::strerror(errno));
-        return false;
+    // Written beside the destination first: a failure part way leaves an
+    // existing file of that name untouched.
+    PendingOutput pending;
+    std::string reason;
+    if (!beginOutput(path, &pending, &reason)) return fail(path, reason);
+    WriteState state;
+    errno = 0;
+    state.file = std::fopen(pending.temporary.c_str(), "wb");
+    if (state.file == nullptr) {
+        reason = systemErrorText(errno);
+        abandonOutput(pending);
+        return fail(path, reason);
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    bool written = png != nullptr && info != nullptr && encode(png, info, file, rows, width, height);
+    bool written = png != nullptr && info != nullptr && encode(png, info, &state, rows, width, height);
     png_destroy_write_struct(&png, &info);
-    // libpng does not look at the result of its flushes: a failed write
-    // shows only in the stream's error flag, or when it is closed.
-    written = std::ferror(file) == 0 && written;
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
-        std::fprintf(stderr, "Cannot write the image '%s'.\n", path.c_str());
-        // Leave no truncated image behind (but never remove a device or the like).
-        std::error_code ignored;
-        if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+    if (written) {
+        errno = 0;
+        if (std::fflush(state.file) != 0 || std::ferror(state.file) != 0) {
+            state.writeError = errno != 0 ? errno : EIO;
+            written = false;
+        }
     }
-    return written;
+    errno = 0;
+    if (std::fclose(state.file) != 0 && written) {
+        state.writeError = errno != 0 ? errno : EIO;
+        written = false;
+    }
+    if (!written) {
+        abandonOutput(pending);
+        if (state.writeError != 0) return fail(path, systemErrorText(state.writeError));
+        return fail(path, state.libpngMessage.empty() ? "the PNG encoder failed" : state.libpngMessage);
+    }
+    if (!commitOutput(pending, &reason)) return fail(path, reason);
+    return true;
 }

@@ -5,7 +5,14 @@
 #include <string>
 #include <vector>
 
+// Whether the image can be written to `path`, checked before the work that
+// makes it: prints the reason on standard error and returns false when not.
+bool checkGreyPngDestination(const std::string& path);
+
 // pixels holds width x height words, row 0 first; each word's low byte is
-// the grey level (its red byte). Row 0 becomes the image's top row. Prints
-// what went wrong on standard error and returns false on failure.
+// the grey level (its red byte). Row 0 becomes the image's top row. The
+// image is written beside `path` and renamed into place when complete, so a
+// failure leaves any existing file of that name as it was. Prints what went
+// wrong, with the system's reason, on standard error and returns false on
+// failure.
 bool writeGreyPng(const std::string& path, const std::vector<uint32_t>& pixels, int width, int height);

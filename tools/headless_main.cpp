@@ -2,12 +2,14 @@
 // application's model and runs frames exactly as the window does (the same
 // step, then the depth turned into pixel words, here into a device buffer of
 // its own), then reports how long they took and, on request, hashes of the
-// final depth and pixels, the total volume of water and the final grey
-// image; or, with --bench, times each kernel against the memory bandwidth.
+// final depth and pixels, the total volume of water, the final grey image
+// and a video of every frame; or, with --bench, times each kernel against
+// the memory bandwidth.
 #include <cuda_runtime.h>
 
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <numeric>
 #include <vector>
@@ -22,8 +24,20 @@
 #include "model/water_model.h"
 #include "progress_line.h"
 #include "terminal.h"
+#include "video_writer.h"
 
 namespace {
+
+// Set by Ctrl-C: the frames stop, the progress line is ended, nothing is
+// written.
+volatile std::sig_atomic_t s_interrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    s_interrupted = 1;
+}
+
+constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
 
 // The model and the pixel buffer, freed on every way out.
 class HeadlessSession {
@@ -45,21 +59,40 @@ public:
         return checkCudaStatus(cudaMalloc(reinterpret_cast<void**>(&pixels), bytes));
     }
 
-    // Runs the frames; false when producing a frame's pixels failed (the
-    // step's own operations report their failures and carry on, as in the
-    // window).
-    bool runFrames(int frames)
+    // Runs the frames, each one's image into the video when there is one;
+    // false when producing a frame's pixels failed (the step's own
+    // operations report their failures and carry on, as in the window) or
+    // the video took no more frames (the frames then stop). `done` counts
+    // the frames run; fewer than asked after Ctrl-C.
+    bool runFrames(int frames, VideoWriter* video, int* done)
     {
         ProgressLine progress(frames, isTerminal(stderr));
         bool allPixelsWritten = true;
-        for (int done = 0; done < frames;) {
+        bool videoWritten = true;
+        std::vector<uint32_t> frameImage;
+        for (*done = 0; *done < frames && s_interrupted == 0;) {
             advanceOneStep(*model, frameCounter);
-            allPixelsWritten = model->writeDepthPixels(pixels) == cudaSuccess && allPixelsWritten;
-            progress.update(++done);
+            const bool pixelsWritten = model->writeDepthPixels(pixels) == cudaSuccess;
+            allPixelsWritten = pixelsWritten && allPixelsWritten;
+            if (video != nullptr) {
+                videoWritten = pixelsWritten && readPixels(&frameImage) && video->writeFrame(frameImage);
+                if (!videoWritten) {
+                    ++*done;
+                    break;
+                }
+            }
+            progress.update(++*done);
         }
         progress.finish();
         // Kernels may still be running on the GPU; the time must include them.
-        return checkCudaStatus(cudaDeviceSynchronize()) && allPixelsWritten;
+        return checkCudaStatus(cudaDeviceSynchronize()) && allPixelsWritten && videoWritten;
+    }
+
+    bool readPixels(std::vector<uint32_t>* pixelWords) const
+    {
+        const size_t cells = static_cast<size_t>(model->cellCount());
+        pixelWords->resize(cells);
+        return checkCudaStatus(cudaMemcpy(pixelWords->data(), pixels, cells * sizeof(uint32_t), cudaMemcpyDeviceToHost));
     }
 
     bool bench(int frames) { return runBenchmark(*model, pixels, frames, frameCounter); }
@@ -95,13 +128,36 @@ int main(int argc, char** argv)
         break;
     }
 
+    // Output files that cannot be written are found out before any frame.
+    if (!options.pngPath.empty() && !checkGreyPngDestination(options.pngPath)) return 1;
+    if (!options.videoPath.empty() && !VideoWriter::check(options.videoPath)) return 1;
+
     HeadlessSession session;
     if (!session.create()) return 1;
     if (options.bench) return session.bench(options.frames) ? 0 : 1;
 
+    VideoWriter video;
+    if (!options.videoPath.empty() &&
+        !video.open(options.videoPath, kGridWidth, kGridHeight, options.videoFps))
+        return 1;
+
+    std::signal(SIGINT, onInterrupt);
     const auto start = std::chrono::steady_clock::now();
-    const bool framesDone = session.runFrames(options.frames);
+    int framesRun = 0;
+    bool framesDone = session.runFrames(options.frames, options.videoPath.empty() ? nullptr : &video, &framesRun);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (s_interrupted != 0) {
+        video.abandon();
+        std::fprintf(stderr, "Interrupted after %d of %d frames; nothing written.\n", framesRun, options.frames);
+        return kInterruptedStatus;
+    }
+    std::signal(SIGINT, SIG_DFL);
+    if (!options.videoPath.empty()) {
+        if (framesDone)
+            framesDone = video.finish();
+        else
+            video.abandon();
+    }
 
     // Hashes and images only of frames that were all produced.
     bool outputsDone = framesDone;
@@ -123,7 +179,7 @@ int main(int argc, char** argv)
             outputsDone = writeGreyPng(options.pngPath, pixelWords, kGridWidth, kGridHeight);
     }
 
-    std::printf("%d frames in %.3f s, %.3f ms per frame\n", options.frames, seconds,
-                1000.0 * seconds / options.frames);
+    std::printf("%d frames in %.3f s, %.3f ms per frame\n", framesRun, seconds,
+                1000.0 * seconds / (framesRun > 0 ? framesRun : 1));
     return framesDone && outputsDone ? 0 : 1;
 }

@@ -7,17 +7,19 @@
 
 namespace {
 
-// A whole number from 1 to INT_MAX, in decimal and nothing else.
-bool parseFrameCount(const char* text, int* frames)
+// A whole number from 1 to `largest`, in decimal and nothing else.
+bool parseCount(const char* text, int* count, long long largest = INT_MAX)
 {
     if (*text < '0' || *text > '9') return false;
     errno = 0;
     char* end = nullptr;
     const long long value = std::strtoll(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value < 1 || value > INT_MAX) return false;
-    *frames = static_cast<int>(value);
+    if (errno != 0 || *end != '\0' || value < 1 || value > largest) return false;
+    *count = static_cast<int>(value);
     return true;
 }
+
+constexpr int kLargestFps = 1000;
 
 // Splits "--name=value" into its name and value; other arguments have no
 // inline value.
@@ -35,16 +37,23 @@ bool splitInlineValue(const std::string& argument, std::string* name, std::strin
 void printHeadlessUsage(std::FILE* stream, const char* program)
 {
     std::fprintf(stream,
-                 "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE] [--bench]\n"
+                 "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE] [--video FILE [--fps N]]\n"
+                 "       %s --bench [--frames N]\n"
                  "Runs the water simulation without a window.\n"
                  "  --frames N   number of frames to run (default 600)\n"
                  "  --checksum   print FNV-1a 64 hashes of the depth field and of the pixels after the last frame\n"
                  "  --volume     print the total water depth after the last frame and its drift from the start\n"
                  "  --png FILE   write the last frame's grey image to FILE\n"
+                 "  --video FILE write every frame's grey image to FILE as an H.264 video (yuv420p),\n"
+                 "               through the ffmpeg program, which must be on PATH\n"
+                 "  --fps N      frames a second of that video (default %d)\n"
                  "  --bench      time each kernel and the whole frame against the memory bandwidth\n"
-                 "               (median of N frames, default %d)\n"
-                 "  --help       show this text\n",
-                 program, kDefaultBenchFrames);
+                 "               (median of N frames, default %d); no other output\n"
+                 "  --help       show this text\n"
+                 "An output file is checked before the first frame, and written under a temporary name\n"
+                 "beside it that replaces FILE only once complete. Exit status: 0 when everything was\n"
+                 "done, 1 when something failed, 2 for a wrong command line, 130 after Ctrl-C.\n",
+                 program, program, kDefaultVideoFps, kDefaultBenchFrames);
 }
 
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options)
@@ -57,6 +66,7 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
     };
 
     bool framesGiven = false;
+    bool fpsGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         std::string name = argument;
@@ -78,17 +88,31 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
             options->bench = true;
         } else if (name == "--frames") {
             if (!takeValue()) return invalid("--frames needs a number of frames");
-            if (!parseFrameCount(value.c_str(), &options->frames))
+            if (!parseCount(value.c_str(), &options->frames))
                 return invalid("--frames takes a whole number from 1 to " + std::to_string(INT_MAX) + ", not '" +
                                value + "'");
             framesGiven = true;
         } else if (name == "--png") {
             if (!takeValue() || value.empty()) return invalid("--png needs a file name");
             options->pngPath = value;
+        } else if (name == "--video") {
+            if (!takeValue() || value.empty()) return invalid("--video needs a file name");
+            options->videoPath = value;
+        } else if (name == "--fps") {
+            if (!takeValue()) return invalid("--fps needs a number of frames a second");
+            if (!parseCount(value.c_str(), &options->videoFps, kLargestFps))
+                return invalid("--fps takes a whole number from 1 to " + std::to_string(kLargestFps) + ", not '" +
+                               value + "'");
+            fpsGiven = true;
         } else {
             return invalid("unknown option '" + argument + "'");
         }
     }
+    if (options->bench && (options->checksum || options->volume || !options->pngPath.empty() ||
+                           !options->videoPath.empty()))
+        return invalid("--bench only times the kernels: it cannot be combined with --checksum, --volume, --png or "
+                       "--video");
+    if (fpsGiven && options->videoPath.empty()) return invalid("--fps is the frame rate of --video, which is not given");
     if (options->bench && !framesGiven) options->frames = kDefaultBenchFrames;
     return CommandLine::Run;
 }

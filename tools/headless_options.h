@@ -4,12 +4,17 @@
 #include <cstdio>
 #include <string>
 
+// Frames a second of a video unless --fps says otherwise.
+constexpr int kDefaultVideoFps = 60;
+
 struct HeadlessOptions {
     int frames = 600;     // simulation steps to run
     bool checksum = false;  // print the hashes of the depth and the pixels after the last frame
     bool volume = false;    // print the total depth after the last frame and its drift from the start
     std::string pngPath;  // where to write the last frame's grey image; empty: nowhere
     bool bench = false;     // time each kernel and the whole frame instead of a plain run
+    std::string videoPath;  // where to write the video of every frame; empty: nowhere
+    int videoFps = kDefaultVideoFps;    // frames a second of that video
 };
 
 // Timed frames of the benchmark unless --frames says otherwise.
@@ -18,7 +23,9 @@ constexpr int kDefaultBenchFrames = 50;
 enum class CommandLine { Run, ShowHelp, Invalid };
 
 // Reads argv[1..argc-1] into options. Returns Invalid after printing what is
-// wrong on standard error, ShowHelp for --help.
+// wrong on standard error, ShowHelp for --help. --bench makes no other
+// output, so it is refused together with --checksum, --volume, --png or
+// --video; --fps is refused without --video.
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options);
 
 void printHeadlessUsage(std::FILE* stream, const char* program);

@@ -9,6 +9,7 @@ required_packages=(
     libglfw3-dev python3-glad libgl-dev libx11-dev libpng-dev
     libgtest-dev libgmock-dev
     xvfb xauth
+    ffmpeg
     clang-14 libclang-rt-14-dev
 )
 

@@ -1,12 +1,18 @@
 """The headless runner as a program: its options, what it prints, the image
 it writes and its exit statuses. The program's path comes from the
 environment that CTest sets."""
+import json
 import os
 import pty
 import re
+import resource
+import select
+import shutil
+import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -20,7 +26,7 @@ STILL_WATER_PIXEL_HASH = "c9c0d6c3b7ae2325"
 FINAL_LINE = re.compile(r"^(\d+) frames in (\d+\.\d{3}) s, (\d+\.\d{3}) ms per frame$")
 
 
-def run(*args, env=None, stderr=subprocess.PIPE, timeout=300):
+def run(*args, env=None, stderr=subprocess.PIPE, timeout=300, preexec_fn=None):
     """Runs the program to its end; its output comes back as text, standard
     error only when it is not sent elsewhere."""
     environment = dict(os.environ)
@@ -28,7 +34,32 @@ def run(*args, env=None, stderr=subprocess.PIPE, timeout=300):
         environment.pop(name, None)
     environment.update(env or {})
     return subprocess.run([PROGRAM, *args], env=environment, stdout=subprocess.PIPE, stderr=stderr, text=True,
-                          timeout=timeout)
+                          timeout=timeout, preexec_fn=preexec_fn)
+
+
+def limit_file_size(limit):
+    """For preexec_fn: writes past `limit` bytes fail (EFBIG) instead of
+    ending the process."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
+    return apply
+
+
+def grey_frame(*ffmpeg_input):
+    """One frame decoded by ffmpeg into 8-bit grey bytes, row 0 first."""
+    done = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", *ffmpeg_input, "-frames:v", "1", "-f", "rawvideo",
+                           "-pix_fmt", "gray", "-"], capture_output=True, check=True, timeout=120)
+    return done.stdout
+
+
+def mean_difference(first, second, where=None):
+    indices = range(len(first)) if where is None else where
+    total = count = 0
+    for i in indices:
+        total += abs(first[i] - second[i])
+        count += 1
+    return total / max(count, 1)
 
 
 def png_header(path):
@@ -95,7 +126,8 @@ class HeadlessRunner(unittest.TestCase):
         self.assertTrue(shown.endswith(b"\r"), shown)
 
     def test_bad_options_are_refused_before_anything_runs(self):
-        for args in (["--frames", "0"], ["--frames", "ten"], ["--frames"], ["--png"], ["--speed", "3"]):
+        for args in (["--frames", "0"], ["--frames", "ten"], ["--frames"], ["--png"], ["--speed", "3"], ["--video"],
+                     ["--fps", "30"], ["--video", "v.mp4", "--fps", "0"], ["--video", "v.mp4", "--fps", "1001"]):
             done = run(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(done.stdout, "", args)
@@ -104,13 +136,145 @@ class HeadlessRunner(unittest.TestCase):
         self.assertEqual(done.returncode, 0)
         self.assertIn("--frames N", done.stdout)
 
-    def test_an_image_that_cannot_be_written_fails_the_run(self):
+    def test_bench_refuses_other_outputs(self):
+        for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],
+                     ["--checksum", "--volume", "--png", "z.png"]):
+            with tempfile.TemporaryDirectory() as folder:
+                done = subprocess.run([PROGRAM, "--bench", *args], cwd=folder, capture_output=True, text=True,
+                                      timeout=60)
+                self.assertEqual(done.returncode, 2, args)
+                self.assertEqual(done.stdout, "", args)
+                self.assertIn("--bench only times the kernels: it cannot be combined with --checksum, --volume, "
+                              "--png or --video\n", done.stderr)
+                self.assertEqual(os.listdir(folder), [], args)
+
+    def test_an_image_that_cannot_be_written_is_refused_before_the_first_frame(self):
         with tempfile.TemporaryDirectory() as folder:
             image = os.path.join(folder, "missing", "frame.png")
-            done = run("--frames", "1", "--png", image)
+            # Two billion frames would take years: the refusal must come first.
+            done = run("--frames", "2000000000", "--png", image, timeout=60)
             self.assertEqual(done.returncode, 1)
-            self.assertIn("Cannot write the image", done.stderr)
+            self.assertEqual(done.stdout, "", "no frames were run")
+            self.assertEqual(done.stderr, f"Cannot write the image '{image}': No such file or directory.\n")
             self.assertFalse(os.path.exists(image))
+
+            done = run("--frames", "2000000000", "--png", folder, timeout=60)
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stdout, "")
+            self.assertEqual(done.stderr, f"Cannot write the image '{folder}': Is a directory.\n")
+
+    def test_a_failed_image_write_leaves_the_existing_file_untouched_a_good_one_replaces_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            image = os.path.join(folder, "frame.png")
+            with open(image, "wb") as existing:
+                existing.write(b"the user's own file")
+            # The still-water image compresses to some kilobytes: 1000 bytes
+            # make the write fail part way.
+            done = run("--frames", "1", "--png", image, preexec_fn=limit_file_size(1000))
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stderr, f"Cannot write the image '{image}': File too large.\n")
+            with open(image, "rb") as kept:
+                self.assertEqual(kept.read(), b"the user's own file")
+            self.assertEqual(os.listdir(folder), ["frame.png"], "no temporary file is left behind")
+            # A write that succeeds replaces it, keeping its permissions and,
+            # written through a symbolic link, the link.
+            os.chmod(image, 0o600)
+            os.symlink("frame.png", os.path.join(folder, "link.png"))
+            done = run("--frames", "1", "--png", os.path.join(folder, "link.png"))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(png_header(image), (2688, 1536, 8, 0))
+            self.assertEqual(os.stat(image).st_mode & 0o777, 0o600)
+            self.assertEqual(os.readlink(os.path.join(folder, "link.png")), "frame.png")
+            self.assertEqual(sorted(os.listdir(folder)), ["frame.png", "link.png"])
+
+    def test_ctrl_c_ends_the_progress_line_and_the_run(self):
+        controller, terminal = pty.openpty()
+        process = subprocess.Popen([PROGRAM, "--frames", "100000", "--png", "never.png"], stdout=subprocess.PIPE,
+                                   stderr=terminal, text=True, cwd=tempfile.gettempdir())
+        os.close(terminal)
+        shown = b""
+        try:
+            deadline = time.monotonic() + 120
+            while b"frame " not in shown and time.monotonic() < deadline:
+                if select.select([controller], [], [], 1.0)[0]:
+                    shown += os.read(controller, 4096)
+            self.assertIn(b"frame ", shown, "no progress line")
+            process.send_signal(signal.SIGINT)
+            out, _ = process.communicate(timeout=120)
+            try:
+                while select.select([controller], [], [], 1.0)[0]:
+                    chunk = os.read(controller, 4096)
+                    if not chunk:
+                        break
+                    shown += chunk
+            except OSError:
+                pass  # the terminal's other end is closed: everything has been read
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+            os.close(controller)
+        self.assertEqual(process.returncode, 130)
+        self.assertEqual(out, "", "no timing line for an interrupted run")
+        # The progress line is erased and the last line ends with a line end
+        # (which the terminal shows as carriage return and line feed).
+        last = shown.replace(b"\r\n", b"\n").split(b"\r")[-1]
+        self.assertRegex(last.decode(), r"^Interrupted after \d+ of 100000 frames; nothing written\.\n$")
+        self.assertFalse(os.path.exists(os.path.join(tempfile.gettempdir(), "never.png")))
+
+    def test_without_ffmpeg_a_video_is_refused_before_the_first_frame(self):
+        with tempfile.TemporaryDirectory() as folder:
+            video = os.path.join(folder, "run.mp4")
+            done = run("--frames", "2000000000", "--video", video, env={"PATH": folder}, timeout=60)
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stdout, "")
+            self.assertEqual(done.stderr, f"Cannot write the video '{video}': the ffmpeg program is not on PATH "
+                                          "(install it, e.g. apt-get install ffmpeg).\n")
+            self.assertEqual(os.listdir(folder), [])
+
+    @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("ffprobe"), "ffmpeg is not installed")
+    def test_a_video_that_ffmpeg_cannot_make_fails_the_run_and_leaves_no_file(self):
+        with tempfile.TemporaryDirectory() as folder:
+            video = os.path.join(folder, "run.no-such-format")
+            done = run("--frames", "2", "--video", video)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn(f"Cannot write the video '{video}': ", done.stderr)
+            self.assertEqual(os.listdir(folder), [])
+
+    @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("ffprobe"), "ffmpeg is not installed")
+    def test_the_video_holds_every_frame_as_the_runner_draws_it(self):
+        frames = 30  # rain starts in frame 11: the last frames show its rings
+        with tempfile.TemporaryDirectory() as folder:
+            video = os.path.join(folder, "run.mp4")
+            image = os.path.join(folder, "last.png")
+            done = run("--frames", str(frames), "--video", video, "--fps", "25", "--png", image)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stderr, "")
+            self.assertEqual(sorted(os.listdir(folder)), ["last.png", "run.mp4"])
+
+            probe = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                    "-show_entries", "stream=codec_name,pix_fmt,width,height,nb_read_frames,"
+                                    "r_frame_rate", "-of", "json", video],
+                                   capture_output=True, text=True, check=True, timeout=120)
+            stream = json.loads(probe.stdout)["streams"][0]
+            self.assertEqual((stream["codec_name"], stream["pix_fmt"]), ("h264", "yuv420p"))
+            self.assertEqual((stream["width"], stream["height"]), (2688, 1536))
+            self.assertEqual(int(stream["nb_read_frames"]), frames)
+            self.assertEqual(stream["r_frame_rate"], "25/1")
+
+            last = grey_frame("-i", video, "-vf", f"select=eq(n\\,{frames - 1})", "-vsync", "0")
+            first = grey_frame("-i", video)
+            expected = grey_frame("-i", image)
+            self.assertEqual(len(last), 2688 * 1536)
+            self.assertEqual(len(expected), 2688 * 1536)
+            rings = [i for i, level in enumerate(expected) if level != 127]
+            self.assertGreater(len(rings), 10000, "the last frame shows rain")
+            # H.264 loses a little: a level or two where the rings are, and
+            # the rings of the last frame are not those of the first.
+            on_rings = mean_difference(last, expected, rings)
+            self.assertLess(on_rings, 2.0)
+            self.assertLess(mean_difference(last, expected), 0.1)
+            self.assertGreater(mean_difference(first, expected, rings), 4 * on_rings + 1)
 
     def test_cuda_failures_are_reported_and_fail_the_run(self):
         # No device: the model cannot be created.

@@ -53,17 +53,18 @@ class FatalLineTestCase(unittest.TestCase):
 
 
 class ExplicitDevice(FatalLineTestCase):
-    def test_device_1_with_one_device_is_not_valid_and_ends_with_status_0(self):
+    # Status 1, not 0, so that a script can tell these from a normal run.
+    def test_device_1_with_one_device_is_not_valid_and_ends_with_status_1(self):
         status, out, err = run_to_end(["-device=1"], SHALLOW_WATER_CPU_DEVICES=ONE_DEVICE)
-        self.assertEqual((status, out, err), (0, NO_DEVICE_EXIT, invalid_device_lines(1, 1)))
+        self.assertEqual((status, out, err), (1, NO_DEVICE_EXIT, invalid_device_lines(1, 1)))
 
     def test_a_huge_ordinal_is_clamped_and_reported_as_not_valid(self):
         status, out, err = run_to_end(["--DEVICE=99999999999999999999999"], SHALLOW_WATER_CPU_DEVICES=ONE_DEVICE)
-        self.assertEqual((status, out, err), (0, NO_DEVICE_EXIT, invalid_device_lines(1, 2147483647)))
+        self.assertEqual((status, out, err), (1, NO_DEVICE_EXIT, invalid_device_lines(1, 2147483647)))
 
-    def test_a_prohibited_device_ends_with_status_0(self):
+    def test_a_prohibited_device_ends_with_status_1(self):
         status, out, err = run_to_end(["-device=1"], SHALLOW_WATER_CPU_DEVICES="Usable,5.2,4,1000000;Locked,5.2,4,1000000,2")
-        self.assertEqual(status, 0)
+        self.assertEqual(status, 1)
         self.assertEqual(out, NO_DEVICE_EXIT)
         self.assertEqual(err, "Error: device is running in <Compute Mode Prohibited>, no threads can use ::cudaSetDevice().\n")
 

@@ -1,8 +1,33 @@
 """The real CPU program under an X server: its window, its end through the
-window manager's close request, and a start-up that fails."""
+window manager's close request, a start-up that fails, a window system that
+cannot open the window, and its usage text."""
+import os
+import shutil
+import subprocess
+import time
 import unittest
 
-from program_runner import RunningProgram, run_to_end
+from program_runner import PROGRAM, RunningProgram, environment, run_to_end
+
+
+def free_display_number():
+    number = 150
+    while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        number += 1
+    return number
+
+
+def run_without_display(**env):
+    """Runs the program with DISPLAY and the like replaced by `env` (a value
+    of None removes the variable); returns (status, out, err)."""
+    variables = environment()
+    for name, value in env.items():
+        if value is None:
+            variables.pop(name, None)
+        else:
+            variables[name] = value
+    done = subprocess.run([PROGRAM], env=variables, capture_output=True, text=True, timeout=60)
+    return done.returncode, done.stdout, done.stderr
 
 
 class WindowLife(unittest.TestCase):
@@ -19,11 +44,59 @@ class WindowLife(unittest.TestCase):
 
 
 class FailedStartUp(unittest.TestCase):
-    def test_model_allocation_failure_ends_with_status_0(self):
+    # Status 1, not 0, so that a script can tell it from a normal run.
+    def test_model_allocation_failure_ends_with_status_1(self):
         status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL="cudaMalloc:2:2")
-        self.assertEqual(status, 0)
+        self.assertEqual(status, 1)
         self.assertEqual(out, "CUDA Runtime API error 2: out of memory.\n")
         self.assertEqual(err, "Failed to allocate CUDA LB water model on GPU.\n")
+
+
+class WindowSystemFailure(unittest.TestCase):
+    """No window can be opened: status 255 (-1), with GLFW's own
+    description of what failed and a line saying what could not be done."""
+
+    def test_without_display_variable(self):
+        status, out, err = run_without_display(DISPLAY=None, WAYLAND_DISPLAY=None)
+        self.assertEqual((status, out), (255, ""))
+        self.assertEqual(err, "GLFW error 65544: X11: The DISPLAY environment variable is missing\n"
+                              "Failed to initialize GLFW: no window can be opened.\n")
+
+    def test_with_a_display_that_does_not_exist(self):
+        display = f":{free_display_number()}"
+        status, out, err = run_without_display(DISPLAY=display, WAYLAND_DISPLAY=None)
+        self.assertEqual((status, out), (255, ""))
+        self.assertEqual(err, f"GLFW error 65544: X11: Failed to open display {display}\n"
+                              "Failed to initialize GLFW: no window can be opened.\n")
+
+    @unittest.skipUnless(shutil.which("Xvfb"), "Xvfb is not installed")
+    def test_on_an_x_server_without_glx(self):
+        number = free_display_number()
+        server = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                                   "-noreset", "-extension", "GLX"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
+                time.sleep(0.1)
+            status, out, err = run_without_display(DISPLAY=f":{number}", WAYLAND_DISPLAY=None)
+        finally:
+            server.terminate()
+            server.wait(timeout=30)
+        self.assertEqual((status, out), (255, ""))
+        self.assertEqual(err, "GLFW error 65542: GLX: GLX extension not found\n"
+                              "Failed to create the window and its OpenGL context.\n")
+
+
+class Usage(unittest.TestCase):
+    def test_help_prints_the_usage_and_opens_no_window(self):
+        for flag in ("--help", "-help", "-h"):
+            # With an unusable display: the usage text needs none.
+            done = subprocess.run([PROGRAM, "-device=0", flag], env=environment(DISPLAY=""), capture_output=True,
+                                  text=True, timeout=60)
+            self.assertEqual((done.returncode, done.stderr), (0, ""), flag)
+            self.assertTrue(done.stdout.startswith(f"Usage: {PROGRAM} [-device=N] [-quiet]\n"), done.stdout)
+            self.assertIn("-quiet      with -device=N, leave out that line\n", done.stdout)
 
 
 if __name__ == "__main__":
