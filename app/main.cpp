@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "display_pipeline.h"
+#include "frame_rate.h"
 #include "shallow_water_app.h"
 
 // Asks the driver of a hybrid-graphics machine to run this process on the
@@ -92,10 +93,12 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    FrameRateReadout frameRate;
     while (!glfwWindowShouldClose(window)) {
         app->update();
         drawDisplay(app->program, app->texture, app->vao, app->quadVbo);
         glfwSwapBuffers(window);
+        frameRate.frameShown();
         glfwPollEvents();
     }
     glfwTerminate();

@@ -12,7 +12,7 @@ TITLE = "Hello World"
 
 def environment(**overrides):
     env = dict(os.environ)
-    for name in ("SHALLOW_WATER_CPU_FAIL", "SHALLOW_WATER_CPU_DEVICES"):
+    for name in ("SHALLOW_WATER_CPU_FAIL", "SHALLOW_WATER_CPU_DEVICES", "SHALLOW_WATER_FPS"):
         env.pop(name, None)
     env.update(overrides)
     return env
