@@ -223,6 +223,7 @@ cudaError_t cudaGetDevice(int* device)
 
 cudaError_t cudaDeviceReset(void)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaDeviceReset");
     if (status != cudaSuccess) return status;
     cpu_runtime::freeAllAllocations();
@@ -231,7 +232,8 @@ cudaError_t cudaDeviceReset(void)
 
 cudaError_t cudaDeviceSynchronize(void)
 {
-    return callStatus("cudaDeviceSynchronize");  // launches finish before they return
+    cpu_runtime::runQueuedLaunches();
+    return callStatus("cudaDeviceSynchronize");
 }
 
 cudaError_t cudaMalloc(void** devPtr, size_t size)
@@ -253,6 +255,7 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
 
 cudaError_t cudaFree(void* devPtr)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaFree");
     if (status != cudaSuccess) return status;
     if (devPtr == nullptr) return cudaSuccess;
@@ -268,6 +271,7 @@ cudaError_t cudaFree(void* devPtr)
 
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaMemcpy");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -287,6 +291,7 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 
 cudaError_t cudaMemset(void* devPtr, int value, size_t count)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaMemset");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -295,8 +300,8 @@ cudaError_t cudaMemset(void* devPtr, int value, size_t count)
     return cudaSuccess;
 }
 
-// Kernels have finished when their launch returns, so an event is just the
-// time it was recorded.
+// Recording an event first runs every queued launch, so an event is just the
+// time it was recorded: the time by which all earlier work had finished.
 struct CUevent_st {
     std::chrono::steady_clock::time_point time;
     bool recorded = false;
@@ -319,6 +324,7 @@ cudaError_t cudaEventDestroy(cudaEvent_t event)
 
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 {
+    cpu_runtime::runQueuedLaunches();
     if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     event->time = std::chrono::steady_clock::now();
     event->recorded = true;
@@ -352,6 +358,7 @@ cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cu
 
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
     if (injected != cudaSuccess) return recordStatus(injected);
     if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);

@@ -7,6 +7,7 @@
 #include <cuda_gl_interop.h>
 
 #include "graphics_resource.h"
+#include "launch_workers.h"
 #include "runtime_state.h"
 
 using cpu_runtime::recordStatus;
@@ -47,6 +48,7 @@ cudaError_t unmap(cudaGraphicsResource* resource)
 // GL context to map in. A failure is recorded as the last error.
 cudaError_t checkResourceList(const char* callName, int count, cudaGraphicsResource_t* resources)
 {
+    cpu_runtime::runQueuedLaunches();
     const cudaError_t injected = cpu_runtime::injectedStatus(callName);
     if (injected != cudaSuccess) return recordStatus(injected);
     if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);

@@ -118,6 +118,8 @@ private:
     unsigned long long generation_ = 0;
 };
 
+std::atomic<void (*)()> queuedLaunchRunner{nullptr};
+
 WorkerPool& pool()
 {
     // Never destroyed: its threads wait for work until the process ends.
@@ -149,6 +151,16 @@ bool acceptLaunch(const KernelInfo& kernel, dim3 grid, dim3 block)
 void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, size_t)>& body)
 {
     pool().run(blockCount, body);
+}
+
+void setQueuedLaunchRunner(void (*runner)())
+{
+    queuedLaunchRunner.store(runner);
+}
+
+void runQueuedLaunches()
+{
+    if (void (*runner)() = queuedLaunchRunner.load()) runner();
 }
 
 void recordLaunches(bool enabled)

@@ -24,4 +24,12 @@ bool acceptLaunch(const KernelInfo& kernel, dim3 grid, dim3 block);
 // spread over all workers; returns when every range is done.
 void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, size_t)>& body);
 
+// Accepted launches may wait in a queue, as they do in a GPU's stream, so
+// that the kernels can run several of them in one pass over memory. The
+// kernels install the function that runs what waits; every runtime call
+// that touches device memory, waits for the device or reads its clock runs
+// it first, so no caller ever sees a launch that has not yet run.
+void setQueuedLaunchRunner(void (*runner)());
+void runQueuedLaunches();
+
 }  // namespace cpu_runtime

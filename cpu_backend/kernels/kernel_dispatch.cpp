@@ -1,36 +1,68 @@
-// The CPU backend's launchers of kernels/kernel_launch.h: each forwards to
-// the same launcher of the compiled set chosen for this processor.
+// The CPU backend's launchers of kernels/kernel_launch.h. Each checks its
+// launch as the CUDA runtime does, at the call: a rejected launch is
+// recorded as the last error and does nothing. An accepted one goes to the
+// compiled set chosen for this processor: the frame's collision, streaming
+// and force decays through the launch queue, every other kernel at once,
+// after whatever waits in the queue.
 #include "instruction_set_choice.h"
+#include "launch_queue.h"
+
+#include "cpu_backend/launch_workers.h"
+#include "kernels/stream.h"
 
 using cpu_kernels::activeKernelSet;
 
+namespace {
+
+bool accept(const char* kernel, dim3 grid, dim3 block, size_t staticSharedBytes = 0)
+{
+    return cpu_runtime::acceptLaunch({kernel, staticSharedBytes}, grid, block);
+}
+
+}  // namespace
+
 void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
-    activeKernelSet().initWaterLB(grid, block, h, fx, fy);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kInitWaterLB", grid, block)) return;
+    cpu_kernels::runQueuedLaunches();
+    set.initWaterLB(grid, block, h, fx, fy);
 }
 
 void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
-    activeKernelSet().collision3(grid, block, f, fx, fy, h, fInitialized);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kCollision3", grid, block)) return;
+    cpu_kernels::queueCollision(set, grid, block, f, fx, fy, h, fInitialized);
 }
 
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
-    activeKernelSet().stream(grid, block, f, fStream);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kStream", grid, block, kStreamTileFloats * sizeof(float))) return;
+    cpu_kernels::queueStream(set, grid, block, f, fStream);
 }
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
-    activeKernelSet().incrementForce(grid, block, force);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kIncrementForce", grid, block)) return;
+    cpu_kernels::queueIncrementForce(set, grid, block, force);
 }
 
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                     int height)
 {
-    activeKernelSet().rainDrop(grid, block, x, y, radius, strength, fx, fy, width, height);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kRainDrop", grid, block)) return;
+    cpu_kernels::runQueuedLaunches();
+    set.rainDrop(grid, block, x, y, radius, strength, fx, fy, width, height);
 }
 
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
-    activeKernelSet().heightMapToTexture(grid, block, h, pixels);
+    const KernelSet& set = activeKernelSet();
+    if (!accept("kHeightMapToTexture", grid, block)) return;
+    cpu_kernels::runQueuedLaunches();
+    set.heightMapToTexture(grid, block, h, pixels);
 }

@@ -1,14 +1,32 @@
 // The CPU kernels are compiled once per instruction set, each time into a
 // namespace of its own (CPU_KERNELS, set by the build: cpu_kernels_baseline,
-// cpu_kernels_avx2, ...), so that the sets' launchers and helpers never
-// share a symbol. A KernelSet holds one set's launchers; the public
-// launchers of kernels/kernel_launch.h forward to the set chosen at start-up
-// (kernel_dispatch.cpp, instruction_set_choice.h).
+// cpu_kernels_avx2, ...), so that the sets' functions and helpers never
+// share a symbol. A KernelSet holds one set's functions; the public
+// launchers of kernels/kernel_launch.h check each launch and hand it to the
+// set chosen at start-up (kernel_dispatch.cpp, instruction_set_choice.h),
+// at once or through the launch queue (launch_queue.h).
 #pragma once
 
 #include "kernels/kernel_launch.h"
 
-// One compiled set of launchers, with kernel_launch.h's signatures.
+// One frame's collision, streaming and force decays, as one pass may run
+// them: f collided in place (depth to h), streamed into fStream, and both
+// force fields decayed. The five arrays never overlap.
+struct FrameStep {
+    float* f;
+    float* fStream;
+    float* fx;
+    float* fy;
+    float* h;
+    bool fInitialized;
+    int width;
+    int height;
+};
+
+// One compiled set. Each run function does the work of one launch that the
+// runtime has already accepted, with kernel_launch.h's signature;
+// frameStep does a FrameStep in one pass and returns false, having done
+// nothing, where it cannot (the launches then run one by one).
 struct KernelSet {
     decltype(&::launchInitWaterLB) initWaterLB;
     decltype(&::launchCollision3) collision3;
@@ -16,20 +34,20 @@ struct KernelSet {
     decltype(&::launchIncrementForce) incrementForce;
     decltype(&::launchRainDrop) rainDrop;
     decltype(&::launchHeightMapToTexture) heightMapToTexture;
+    bool (*frameStep)(const FrameStep& step);
 };
 
 #if defined(CPU_KERNELS)
-// Inside one compiled set: its launchers (each does what kernel_launch.h
-// says of the launcher of the same name) and its table of them.
 namespace CPU_KERNELS {
 
-void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy);
-void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized);
-void launchStream(dim3 grid, dim3 block, const float* f, float* fStream);
-void launchIncrementForce(dim3 grid, dim3 block, float* force);
-void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
-                    int height);
-void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
+void runInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy);
+void runCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized);
+void runStream(dim3 grid, dim3 block, const float* f, float* fStream);
+void runIncrementForce(dim3 grid, dim3 block, float* force);
+void runRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
+                 int height);
+void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
+bool runFrameStep(const FrameStep& step);
 
 extern const KernelSet kernelSet;
 

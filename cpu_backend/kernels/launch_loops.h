@@ -1,5 +1,6 @@
-// The loops with which the CPU backend runs kernels: every thread of every
-// block, blocks spread over all cores, as the per-thread code expects.
+// The loops with which the CPU backend runs accepted launches: every thread
+// of every block, blocks spread over all cores, as the per-thread code
+// expects.
 #pragma once
 
 #include "kernel_set.h"
@@ -18,9 +19,8 @@ inline Index3 toIndex(dim3 d)
 // Calls blockBody(t) once per block, with t holding the block's coordinates
 // and the launch's extents (its threadIdx left zero).
 template <typename BlockBody>
-void forEachBlock(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, BlockBody blockBody)
+void forEachBlock(dim3 grid, dim3 block, BlockBody blockBody)
 {
-    if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
     const size_t blocksPerPlane = static_cast<size_t>(grid.x) * grid.y;
     const size_t blockCount = blocksPerPlane * grid.z;
     cpu_runtime::runBlocksInParallel(blockCount, [&](size_t first, size_t end) {
@@ -49,9 +49,9 @@ void forEachThread(ThreadIndex t, ThreadBody threadBody)
 
 // A kernel without barriers: every thread runs straight through.
 template <typename ThreadBody>
-void launchSimple(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, ThreadBody threadBody)
+void runSimple(dim3 grid, dim3 block, ThreadBody threadBody)
 {
-    forEachBlock(kernel, grid, block, [&](const ThreadIndex& t) { forEachThread(t, threadBody); });
+    forEachBlock(grid, block, [&](const ThreadIndex& t) { forEachThread(t, threadBody); });
 }
 
 }  // namespace CPU_KERNELS

@@ -1,10 +1,11 @@
-// The CPU backend's kernels without a barrier: each launcher validates the
-// launch like the CUDA runtime and then runs the shared per-thread code for
-// every thread of every block, blocks spread over all cores (the streaming
-// kernel, which has a barrier, is in stream_kernel.cpp).
+// The CPU backend's kernels without a barrier: each runs an accepted
+// launch's shared per-thread code for every thread of every block, blocks
+// spread over all cores (the streaming kernel, which has a barrier, is in
+// stream_kernel.cpp).
 #include "cell_transpose.h"
 #include "launch_loops.h"
 #include "kernel_set.h"
+#include "row_passes.h"
 #include "kernels/collision.h"
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"
@@ -36,14 +37,13 @@ constexpr auto cellOfThread = [](const ThreadIndex& t) { return cellIndex1D(t); 
 // A kernel with one thread per cell: cellOf maps a thread to its cell,
 // cellBody does the cell's work.
 template <typename CellOf, typename CellBody>
-void launchOneCellPerThread(const cpu_runtime::KernelInfo& kernel, dim3 grid, dim3 block, CellOf cellOf,
-                            CellBody cellBody)
+void runOneCellPerThread(dim3 grid, dim3 block, CellOf cellOf, CellBody cellBody)
 {
     if (!coversCellsInOrder(grid, block)) {
-        launchSimple(kernel, grid, block, [&](const ThreadIndex& t) { cellBody(cellOf(t)); });
+        runSimple(grid, block, [&](const ThreadIndex& t) { cellBody(cellOf(t)); });
         return;
     }
-    forEachBlock(kernel, grid, block, [&](const ThreadIndex& t) {
+    forEachBlock(grid, block, [&](const ThreadIndex& t) {
         const int first = static_cast<int>(t.blockIdx.x * t.blockDim.x);
         const int end = first + static_cast<int>(t.blockDim.x);
         for (int i = first; i < end; ++i) cellBody(i);
@@ -88,62 +88,67 @@ void collideChunk(float* values, const float* __restrict forceX, const float* __
         for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 
+// Collides `count` consecutive cells from `first` on, in chunks.
+void collideCells(float* f, const float* fx, const float* fy, float* h, bool fInitialized, size_t first, int count)
+{
+    for (int done = 0; done < count; done += kCollisionChunk) {
+        const size_t start = first + static_cast<size_t>(done);
+        const int chunk = std::min(kCollisionChunk, count - done);
+        if (fInitialized)
+            collideChunk<true>(f + start * 9, fx + start, fy + start, h + start, chunk);
+        else
+            collideChunk<false>(f + start * 9, fx + start, fy + start, h + start, chunk);
+    }
+}
+
 }  // namespace
 
-void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
+void collideAndDecayCells(const FrameStep& step, size_t first, int count)
 {
-    launchOneCellPerThread({"kInitWaterLB", 0}, grid, block, cellOfThread,
-                           [=](int i) { initWaterCell(i, h, fx, fy); });
+    collideCells(step.f, step.fx, step.fy, step.h, step.fInitialized, first, count);
+    const int end = static_cast<int>(first) + count;
+    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fx);
+    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fy);
 }
 
-void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
+void runInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
-    const cpu_runtime::KernelInfo kernel{"kCollision3", 0};
+    runOneCellPerThread(grid, block, cellOfThread, [=](int i) { initWaterCell(i, h, fx, fy); });
+}
+
+void runCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
+{
     if (!coversCellsInOrder(grid, block)) {
-        launchSimple(kernel, grid, block,
-                     [=](const ThreadIndex& t) { collisionThread(t, f, fx, fy, h, fInitialized); });
+        runSimple(grid, block, [=](const ThreadIndex& t) { collisionThread(t, f, fx, fy, h, fInitialized); });
         return;
     }
-    forEachBlock(kernel, grid, block, [=](const ThreadIndex& t) {
+    forEachBlock(grid, block, [=](const ThreadIndex& t) {
         const int cells = static_cast<int>(t.blockDim.x);
-        const int first = static_cast<int>(t.blockIdx.x) * cells;
-        for (int start = first; start < first + cells; start += kCollisionChunk) {
-            const int count = std::min(kCollisionChunk, first + cells - start);
-            float* values = f + static_cast<size_t>(start) * 9;
-            if (fInitialized)
-                collideChunk<true>(values, fx + start, fy + start, h + start, count);
-            else
-                collideChunk<false>(values, fx + start, fy + start, h + start, count);
-        }
+        collideCells(f, fx, fy, h, fInitialized, static_cast<size_t>(t.blockIdx.x) * cells, cells);
     });
 }
 
-void launchIncrementForce(dim3 grid, dim3 block, float* force)
+void runIncrementForce(dim3 grid, dim3 block, float* force)
 {
-    launchOneCellPerThread({"kIncrementForce", 0}, grid, block, cellOfThread,
-                           [=](int i) { decayForceCell(i, force); });
+    runOneCellPerThread(grid, block, cellOfThread, [=](int i) { decayForceCell(i, force); });
 }
 
-void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
-                    int height)
+void runRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
+                 int height)
 {
-    launchSimple({"kRainDrop", 0}, grid, block, [=](const ThreadIndex& t) {
-        rainDropThread(t, x, y, radius, strength, fx, fy, width, height);
-    });
+    runSimple(grid, block, [=](const ThreadIndex& t) { rainDropThread(t, x, y, radius, strength, fx, fy, width, height); });
 }
 
-void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
+void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
-    const cpu_runtime::KernelInfo kernel{"kHeightMapToTexture", 0};
     // Pixels are only written, so a block's words are made in a small buffer
     // and sent on with streaming stores: the target's lines are then never
     // read first, a third less memory traffic.
     constexpr unsigned kStagedWords = 1024;  // the most threads a block may have
     if (!coversCellsInOrder(grid, block) || block.x > kStagedWords) {
-        launchOneCellPerThread(kernel, grid, block, cellOfThread, [=](int i) { heightMapCell(i, h, pixels); });
+        runOneCellPerThread(grid, block, cellOfThread, [=](int i) { heightMapCell(i, h, pixels); });
         return;
     }
-    if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
     const int cells = static_cast<int>(block.x);
     cpu_runtime::runBlocksInParallel(grid.x, [=](size_t firstBlock, size_t endBlock) {
         unsigned int words[kStagedWords];

@@ -15,6 +15,7 @@
 // thread by thread.
 #include "launch_loops.h"
 #include "kernel_set.h"
+#include "row_passes.h"
 #include "kernels/stream.h"
 
 #include "cpu_backend/memory_copy.h"
@@ -36,9 +37,6 @@ namespace {
 constexpr int kSegmentCells = kStreamTile;         // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
-// Cells fall into nine classes by the walls they lie on: none (the
-// interior), one side, or two sides at a corner.
-constexpr int kCellClasses = 9;
 constexpr int kInteriorClass = 0;
 
 int cellClass(int x, int y, int width, int height)
@@ -135,10 +133,14 @@ bool pullsAlongDirections(const CellPull& pull)
 // modulo 9 in f and in fStream alike, so both masks serve either array:
 // rowLanes[v][rowStep + 1] marks the lanes whose direction comes from that
 // row, columnLanes[v][columnStep + 1] those that come from that column.
+}  // namespace
+
 struct NeighbourLanes {
     uint16_t rowLanes[kSegmentFloats / 16][3];
     uint16_t columnLanes[kSegmentFloats / 16][3];
 };
+
+namespace {
 
 NeighbourLanes neighbourLanes(const CellPull& pull)
 {
@@ -151,17 +153,6 @@ NeighbourLanes neighbourLanes(const CellPull& pull)
         }
     return table;
 }
-
-// The launch, with each class's offsets for its grid width.
-struct StreamLaunch {
-    const float* f;
-    float* fStream;
-    int width;
-    int height;
-    int offset[kCellClasses][9];
-    bool interiorByLines;  // interior rows go line by line (pullsAlongDirections)
-    const NeighbourLanes* neighbourLanes;
-};
 
 #if defined(__AVX512F__)
 // Floats kShift .. kShift + 15 of the 32 in low, high. (The masked form
@@ -283,21 +274,61 @@ void streamRows(const StreamLaunch& launch, int firstRow, int endRow)
     }
 }
 
+// The pulls learnt once from the kernel's own code.
+struct LearntPulls {
+    std::array<CellPull, kCellClasses> pulls;
+    bool known;  // every class followed one pattern
+    NeighbourLanes interiorLanes;
+};
+
+const LearntPulls& learntPulls()
+{
+    static const LearntPulls learnt = [] {
+        LearntPulls l{learnCellPulls(), false, {}};
+        l.known = std::all_of(l.pulls.begin(), l.pulls.end(), [](const CellPull& pull) { return pull.learnt; });
+        l.interiorLanes = neighbourLanes(l.pulls[kInteriorClass]);
+        return l;
+    }();
+    return learnt;
+}
+
 }  // namespace
 
-void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
+bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch)
 {
-    const cpu_runtime::KernelInfo kernel{"kStream", kStreamTileFloats * sizeof(float)};
-    static const std::array<CellPull, kCellClasses> pulls = learnCellPulls();
-    static const bool pullsKnown =
-        std::all_of(pulls.begin(), pulls.end(), [](const CellPull& pull) { return pull.learnt; });
+    const LearntPulls& learnt = learntPulls();
+    if (!learnt.known) return false;
+    *launch = StreamLaunch{f, fStream, width, height, {}, pullsAlongDirections(learnt.pulls[kInteriorClass]),
+                           &learnt.interiorLanes};
+    for (int c = 0; c < kCellClasses; ++c)
+        for (int k = 0; k < 9; ++k) launch->offset[c][k] = learnt.pulls[c].offset(k, width);
+    return true;
+}
+
+void streamGridRow(const StreamLaunch& launch, int y)
+{
+    const int segments = launch.width / kSegmentCells;
+    if (!launch.interiorByLines || segments < 3 || y == 0 || y == launch.height - 1) {
+        for (int s = 0; s < segments; ++s) streamSegment(launch, y, s);
+        return;
+    }
+    streamSegment(launch, y, 0);
+    pullInteriorSegments(launch, (static_cast<size_t>(y) * launch.width + kSegmentCells) * 9, segments - 2, 0);
+    streamSegment(launch, y, segments - 1);
+}
+
+void runStream(dim3 grid, dim3 block, const float* f, float* fStream)
+{
     const bool tileShaped = block.x == kStreamTileWithBorder && block.y == kStreamTileWithBorder && block.z == 1;
     // The kernel forms offsets with the 24-bit multiply, exact while the
     // grid has at most 2^23 cells; larger grids run thread by thread, as do
     // all if the kernel's pull was not learnt.
     const bool exactOffsets = static_cast<unsigned long long>(grid.x) * grid.y * kStreamTile * kStreamTile <= (1u << 23);
-    if (!tileShaped || grid.z != 1 || !exactOffsets || !pullsKnown) {
-        forEachBlock(kernel, grid, block, [=](const ThreadIndex& blockIndex) {
+    StreamLaunch launch;
+    if (!tileShaped || grid.z != 1 || !exactOffsets ||
+        !prepareStreamLaunch(f, fStream, static_cast<int>(grid.x) * kStreamTile, static_cast<int>(grid.y) * kStreamTile,
+                             &launch)) {
+        forEachBlock(grid, block, [=](const ThreadIndex& blockIndex) {
             float fMem[kStreamTileFloats];
             forEachThread(blockIndex, [&](const ThreadIndex& t) { streamLoadThread(t, f, fMem); });
             // barrier
@@ -305,13 +336,6 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
         });
         return;
     }
-    if (!cpu_runtime::acceptLaunch(kernel, grid, block)) return;
-
-    static const NeighbourLanes interiorLanes = neighbourLanes(pulls[kInteriorClass]);
-    StreamLaunch launch{f, fStream, static_cast<int>(grid.x) * kStreamTile, static_cast<int>(grid.y) * kStreamTile,
-                        {}, pullsAlongDirections(pulls[kInteriorClass]), &interiorLanes};
-    for (int c = 0; c < kCellClasses; ++c)
-        for (int k = 0; k < 9; ++k) launch.offset[c][k] = pulls[c].offset(k, launch.width);
 
     // Workers take runs of whole grid rows.
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(launch.height), [&launch](size_t firstRow, size_t endRow) {

@@ -1,0 +1,45 @@
+// The work of the collision and of the streaming over whole grid rows,
+// shared by their own launches and by the frame step that runs them
+// together (frame_step.cpp).
+#pragma once
+
+#include <cstddef>
+
+#include "kernel_set.h"
+
+namespace CPU_KERNELS {
+
+// Collides cells first .. first + count - 1 of step.f in place, writing
+// their depth to step.h, then decays both force fields over the same cells.
+void collideAndDecayCells(const FrameStep& step, size_t first, int count);
+
+// Cells fall into nine classes by the walls they lie on: none (the
+// interior), one side, or two sides at a corner.
+constexpr int kCellClasses = 9;
+
+struct NeighbourLanes;
+
+// A streaming pass over a grid: its arrays, each class's offsets (in
+// floats, from a value of fStream to the value of f it takes) and whether
+// interior rows can go line by line (with the lane table for that).
+struct StreamLaunch {
+    const float* f;
+    float* fStream;
+    int width;
+    int height;
+    int offset[kCellClasses][9];
+    bool interiorByLines;
+    const NeighbourLanes* neighbourLanes;
+};
+
+// Prepares streaming of a width x height grid (multiples of the 16-cell
+// tile, at most 2^23 cells). Returns false where the kernel's pull did not
+// follow a pattern that can be streamed this way: the launch must then run
+// the kernel thread by thread.
+bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch);
+
+// Streams grid row y into fStream with streaming stores; the caller calls
+// cpu_runtime::finishCopiesBypassingCache() before the rows are read.
+void streamGridRow(const StreamLaunch& launch, int y);
+
+}  // namespace CPU_KERNELS

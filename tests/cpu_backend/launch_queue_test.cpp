@@ -1,0 +1,192 @@
+// The CPU runtime queues a frame's collision, streaming and force decays
+// and runs them as one pass over memory. Whatever the launches and
+// whatever comes between them, every array must end exactly as when each
+// launch runs alone before the next call (the reference here: a device
+// synchronisation after every launch), in every compiled set of the kernels.
+#include <functional>
+
+#include "cpu_backend/kernels/instruction_set_choice.h"
+#include "cpu_backend/kernels/launch_queue.h"
+#include "kernels/kernel_launch.h"
+#include "kernels/stream.h"
+#include "tests/cpu_backend/cpu_runtime_fixture.h"
+#include "tools/random_test_values.h"
+
+namespace {
+
+class LaunchQueue : public CpuRuntimeTest, public testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override
+    {
+        CpuRuntimeTest::SetUp();
+        if (!cpu_kernels::instructionSetSupported(GetParam()))
+            GTEST_SKIP() << "this processor cannot run the " << GetParam() << " kernels";
+        startUpSet_ = cpu_kernels::activeInstructionSet();
+        ASSERT_TRUE(cpu_kernels::useInstructionSet(GetParam()));
+    }
+    void TearDown() override
+    {
+        if (!startUpSet_.empty()) cpu_kernels::useInstructionSet(startUpSet_);
+        CpuRuntimeTest::TearDown();
+    }
+
+private:
+    std::string startUpSet_;
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, LaunchQueue, testing::ValuesIn(cpu_kernels::compiledInstructionSets()),
+                         [](const testing::TestParamInfo<std::string>& set) { return set.param; });
+
+// One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
+// filled with near-still water and forces with edge values mixed in.
+struct FrameArrays {
+    int width;
+    int height;
+    float* f = nullptr;
+    float* fStream = nullptr;
+    float* fx = nullptr;
+    float* fy = nullptr;
+    float* h = nullptr;
+
+    FrameArrays(unsigned tilesX, unsigned tilesY, unsigned seed)
+        : width(static_cast<int>(tilesX) * kStreamTile), height(static_cast<int>(tilesY) * kStreamTile)
+    {
+        const size_t n = cells();
+        std::vector<float> values = randomValuesWithEdges(n * 9, 0.0f, 0.01f, seed);
+        for (float& v : values) v = std::fabs(v) + 0.001f;
+        for (float** p : {&f, &fStream}) EXPECT_EQ(cudaMalloc(reinterpret_cast<void**>(p), n * 36), cudaSuccess);
+        for (float** p : {&fx, &fy, &h}) EXPECT_EQ(cudaMalloc(reinterpret_cast<void**>(p), n * 4), cudaSuccess);
+        writeDevice(f, values);
+        writeDevice(fStream, randomValuesWithEdges(n * 9, 0.0f, 1.0f, seed + 1));
+        writeDevice(fx, randomValuesWithEdges(n, 0.0f, 5e-5f, seed + 2));
+        writeDevice(fy, randomValuesWithEdges(n, 0.0f, 5e-5f, seed + 3));
+        writeDevice(h, randomValuesWithEdges(n, 0.05f, 0.01f, seed + 4));
+    }
+    ~FrameArrays()
+    {
+        for (float* p : {f, fStream, fx, fy, h}) cudaFree(p);
+    }
+
+    size_t cells() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
+
+    // Every array, f and fStream included, in one list.
+    std::vector<std::vector<float>> contents() const
+    {
+        return {readDevice(f, cells() * 9), readDevice(fStream, cells() * 9), readDevice(fx, cells()),
+                readDevice(fy, cells()), readDevice(h, cells())};
+    }
+
+    // The launches of one frame in the model's shapes: one-dimensional
+    // blocks (a row of cells, or the model's 576 where rows are longer than
+    // a block may be), the streaming's 18 x 18 tiles.
+    unsigned blockCells() const { return width <= 1024 ? static_cast<unsigned>(width) : 576u; }
+    dim3 cellGrid() const { return dim3(static_cast<unsigned>(cells() / blockCells())); }
+    void collide(bool fInitialized) const
+    {
+        launchCollision3(cellGrid(), dim3(blockCells()), f, fx, fy, h, fInitialized);
+    }
+    void stream() const { launchStream(dim3(width / kStreamTile, height / kStreamTile), dim3(18, 18), f, fStream); }
+    void decay(float* force) const { launchIncrementForce(cellGrid(), dim3(blockCells()), force); }
+};
+
+// Runs `launches` twice on identical arrays: as they come (the queue free
+// to fuse), and with a synchronisation after each step. Returns how many
+// frame steps ran in one pass in the first run; the contents must agree.
+unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
+                               const std::function<void(const FrameArrays&, const std::function<void()>&)>& launches)
+{
+    FrameArrays queued(tilesX, tilesY, seed);
+    FrameArrays alone(tilesX, tilesY, seed);
+    const unsigned long long before = cpu_kernels::fusedFrameSteps();
+    launches(queued, [] {});
+    EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+    const std::vector<std::vector<float>> queuedContents = queued.contents();
+    const unsigned long long fused = cpu_kernels::fusedFrameSteps() - before;
+    launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
+    EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+    EXPECT_EQ(cpu_kernels::fusedFrameSteps() - before, fused) << "a synchronised launch must run alone";
+
+    const char* names[] = {"f", "fStream", "fx", "fy", "h"};
+    const std::vector<std::vector<float>> aloneContents = alone.contents();
+    for (size_t a = 0; a < 5; ++a)
+        EXPECT_TRUE(sameBits(queuedContents[a], aloneContents[a], queued.width, a < 2 ? 9 : 1)) << names[a];
+    return fused;
+}
+
+TEST_P(LaunchQueue, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
+{
+    // One tile (every cell on a wall); rows too short for the interior's
+    // line-by-line path; a grid whose workers' bands are one or two rows;
+    // and a wide grid in the application's row shape.
+    for (const dim3 tiles : {dim3(1, 1), dim3(2, 5), dim3(3, 1), dim3(168, 3)})
+        for (const bool fInitialized : {false, true}) {
+            SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles, fInitialized "
+                                            << fInitialized);
+            const unsigned long long fused =
+                runBothWays(tiles.x, tiles.y, tiles.x + 7 * tiles.y, [&](const FrameArrays& a, const auto& step) {
+                    // Two frames, the second with its decays the other way round.
+                    a.collide(fInitialized), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+                    a.collide(true), step(), a.stream(), step(), a.decay(a.fy), step(), a.decay(a.fx), step();
+                });
+            EXPECT_EQ(fused, 2u);
+        }
+}
+
+TEST_P(LaunchQueue, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
+{
+    using Step = std::function<void()>;
+    struct Case {
+        const char* what;
+        std::function<void(const FrameArrays&, const Step&)> frame;
+        unsigned long long onePassSteps;
+    };
+    const Case cases[] = {
+        {"a copy reads f between the collision and the streaming",
+         [](const FrameArrays& a, const Step& step) {
+             a.collide(true), step();
+             std::vector<float> read(a.cells() * 9);
+             EXPECT_EQ(cudaMemcpy(read.data(), a.f, read.size() * 4, cudaMemcpyDeviceToHost), cudaSuccess);
+             a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+         },
+         0},
+        {"a rain drop between the streaming and the decays",
+         [](const FrameArrays& a, const Step& step) {
+             a.collide(true), step(), a.stream(), step();
+             launchRainDrop(dim3(2, 2), dim3(16, 16), a.width / 2, a.height / 2, 10.0f, 0.004f, a.fx, a.fy, a.width,
+                            a.height);
+             step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+         },
+         0},
+        {"a rejected streaming launch, reported at the call",
+         [](const FrameArrays& a, const Step& step) {
+             a.collide(true), step();
+             launchStream(dim3(a.width / kStreamTile, a.height / kStreamTile), dim3(18, 18, 4), a.f, a.fStream);
+             EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
+             step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+         },
+         0},
+        {"one force field decayed twice",
+         [](const FrameArrays& a, const Step& step) {
+             a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fx), step();
+         },
+         0},
+        {"the depth written into the streaming's target",
+         [](const FrameArrays& a, const Step& step) {
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fStream + 5, true);
+             step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+         },
+         0},
+        {"a frame begun again before it ended, then whole",
+         [](const FrameArrays& a, const Step& step) {
+             a.collide(true), step(), a.stream(), step();
+             a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+         },
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(runBothWays(3, 2, 11, c.frame), c.onePassSteps);
+    }
+}
+
+}  // namespace
