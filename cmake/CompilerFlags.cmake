@@ -3,7 +3,7 @@
 #
 # Sets:
 #   SHALLOW_WATER_WARNINGS          the warnings of the project's own targets
-#   SHALLOW_WATER_OPTIMIZE          the CPU kernels' optimisation level
+#   SHALLOW_WATER_OPTIMIZE          the CPU kernels' optimisation options
 #   SHALLOW_WATER_NATIVE_FLAGS      this machine's instruction set (empty where
 #                                   the compiler has no such option)
 #   SHALLOW_WATER_CUDA_HOST_FLAGS   nvcc's options for the host compiler
@@ -28,7 +28,12 @@ if(MSVC)
 else()
     add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-ffp-contract=off>)
     set(SHALLOW_WATER_WARNINGS -Wall -Wextra -Wshadow -Werror=return-type)
-    set(SHALLOW_WATER_OPTIMIZE -O3)
+    # Floating-point exception flags are never read, so the kernels may
+    # compute both sides of a selection and pick one with vector blends (the
+    # values are the same; by default GCC keeps such selections as branches,
+    # because a comparison could raise a flag). Clang and MSVC assume this
+    # already.
+    set(SHALLOW_WATER_OPTIMIZE -O3 -fno-trapping-math)
     check_cxx_compiler_flag(-march=native SHALLOW_WATER_HAS_MARCH_NATIVE)
     if(SHALLOW_WATER_HAS_MARCH_NATIVE)
         set(SHALLOW_WATER_NATIVE_FLAGS -march=native)

@@ -35,14 +35,14 @@ constexpr float kForceDecayStep = 1e-5f;
 
 SW_DEVICE void decayForceCell(int i, float* force)
 {
+    // Both steps are taken and one result is selected and stored, rather
+    // than branched to, so that the CPU backend's loops over cells vectorise.
     const float a = force[i];
-    if (a > kForceDecayStep) {
-        force[i] = a + -kForceDecayStep;
-    } else if (a < -kForceDecayStep) {
-        force[i] = a + kForceDecayStep;
-    } else {
-        force[i] = 0.0f;
-    }
+    const float towardZeroFromAbove = a + -kForceDecayStep;
+    const float towardZeroFromBelow = a + kForceDecayStep;
+    const bool above = a > kForceDecayStep;
+    const bool below = a < -kForceDecayStep;
+    force[i] = above ? towardZeroFromAbove : below ? towardZeroFromBelow : 0.0f;
 }
 
 SW_DEVICE void decayForceThread(const ThreadIndex& t, float* force)

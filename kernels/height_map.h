@@ -12,14 +12,14 @@ SW_DEVICE unsigned int depthToPixel(float d)
 {
     const float lo = c_minHeight;
     const float hi = c_maxHeight;
-    float level;
-    if (d < lo || d != d) {
-        level = 0.0f;
-    } else if (d > hi) {
-        level = 255.0f;
-    } else {
-        level = ((d - lo) / (hi - lo)) * 255.0f;
-    }
+    // Black below the range and for NaN, white above it. Every operation
+    // runs for every depth and the result is selected, rather than branched
+    // to, so that the CPU backend's loops over cells vectorise; the scaled
+    // value is simply unused outside the range.
+    const float scaled = ((d - lo) / (hi - lo)) * 255.0f;
+    const bool black = !(d >= lo);
+    const bool white = d > hi;
+    const float level = black ? 0.0f : white ? 255.0f : scaled;
     const unsigned int c = static_cast<unsigned int>(static_cast<int>(level));  // truncation toward zero
     return 0xFF000000u | (c << 16) | (c << 8) | c;
 }
