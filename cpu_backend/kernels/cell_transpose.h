@@ -6,13 +6,18 @@
 
 #include "kernel_set.h"
 
-#if defined(__AVX512F__)
+#if defined(__AVX2__)
 #include <immintrin.h>
 #endif
 
 namespace CPU_KERNELS {
 
-constexpr int kTransposeCells = 16;  // cells per call of the vector forms
+// Cells per call of the vector forms: 16 with 16-float vectors, else 8.
+#if defined(__AVX512F__)
+constexpr int kTransposeCells = 16;
+#else
+constexpr int kTransposeCells = 8;
+#endif
 
 #if defined(__AVX512F__)
 // Splitting 48 floats (three vectors a, b, c) by position modulo 3 into
@@ -95,11 +100,75 @@ inline void mergeThreeWay(const ThreeWayTables& tables, __m512 part0, __m512 par
         out[j] = _mm512_mask_blend_ps(tables.mergeFromPart2[j],
                                       _mm512_mask_blend_ps(tables.mergeFromPart1[j], placed0, placed1), placed2);
 }
+#elif defined(__AVX2__)
+// The same split and merge for 24 floats in three eight-float vectors (3 and
+// 8 have no common factor either). Blends take their lane choice as an
+// immediate, so the lane masks are worked out at compile time.
+
+// Lanes l of input `vector` holding a float 3 t + r (t from 0 to 7).
+constexpr int splitLanes(int r, int vector)
+{
+    int lanes = 0;
+    for (int t = 0; t < 8; ++t)
+        if ((3 * t + r) / 8 == vector) lanes |= 1 << ((3 * t + r) % 8);
+    return lanes;
+}
+
+// Lanes l of output `vector` that come from part `part`.
+constexpr int mergeLanes(int vector, int part)
+{
+    int lanes = 0;
+    for (int l = 0; l < 8; ++l)
+        if ((8 * vector + l) % 3 == part) lanes |= 1 << l;
+    return lanes;
+}
+
+template <int r>
+__m256 splitPart8(__m256 a, __m256 b, __m256 c)
+{
+    const __m256 blended = _mm256_blend_ps(_mm256_blend_ps(a, b, splitLanes(r, 1)), c, splitLanes(r, 2));
+    // Part lane t takes lane (3 t + r) mod 8.
+    return _mm256_permutevar8x32_ps(blended, _mm256_setr_epi32(r % 8, (3 + r) % 8, (6 + r) % 8, (9 + r) % 8,
+                                                               (12 + r) % 8, (15 + r) % 8, (18 + r) % 8, (21 + r) % 8));
+}
+
+inline void splitThreeWay8(__m256 a, __m256 b, __m256 c, __m256* parts)
+{
+    parts[0] = splitPart8<0>(a, b, c);
+    parts[1] = splitPart8<1>(a, b, c);
+    parts[2] = splitPart8<2>(a, b, c);
+}
+
+// Lane l of part r's placed vector: its lane t with 3 t + r = l mod 8.
+template <int r>
+__m256 placePart8(__m256 part)
+{
+    int index[8] = {};
+    for (int t = 0; t < 8; ++t) index[(3 * t + r) % 8] = t;
+    return _mm256_permutevar8x32_ps(
+        part, _mm256_setr_epi32(index[0], index[1], index[2], index[3], index[4], index[5], index[6], index[7]));
+}
+
+template <int j>
+__m256 mergeVector8(__m256 placed0, __m256 placed1, __m256 placed2)
+{
+    return _mm256_blend_ps(_mm256_blend_ps(placed0, placed1, mergeLanes(j, 1)), placed2, mergeLanes(j, 2));
+}
+
+inline void mergeThreeWay8(__m256 part0, __m256 part1, __m256 part2, __m256* out)
+{
+    const __m256 placed0 = placePart8<0>(part0);
+    const __m256 placed1 = placePart8<1>(part1);
+    const __m256 placed2 = placePart8<2>(part2);
+    out[0] = mergeVector8<0>(placed0, placed1, placed2);
+    out[1] = mergeVector8<1>(placed0, placed1, placed2);
+    out[2] = mergeVector8<2>(placed0, placed1, placed2);
+}
 #endif
 
-// Value k of cells 0..15 at `cells` (cell-major) to rows[k * rowStride + c].
-// Splitting the 144 floats by position modulo 3 twice leaves direction
-// 3 m + r of every cell in part m of part r.
+// Value k of cells 0..kTransposeCells - 1 at `cells` (cell-major) to
+// rows[k * rowStride + c]. Splitting the cells' floats by position modulo 3
+// twice leaves direction 3 m + r of every cell in part m of part r.
 inline void cellsToRows(const float* cells, float* rows, int rowStride)
 {
 #if defined(__AVX512F__)
@@ -115,6 +184,19 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
         __m512 directions[3];
         splitThreeWay(tables, byRemainder[r][0], byRemainder[r][1], byRemainder[r][2], directions);
         for (int m = 0; m < 3; ++m) _mm512_storeu_ps(rows + (3 * m + r) * rowStride, directions[m]);
+    }
+#elif defined(__AVX2__)
+    __m256 byRemainder[3][3];  // [r][b]: floats 24 b + 3 t + r
+    for (int b = 0; b < 3; ++b) {
+        __m256 parts[3];
+        splitThreeWay8(_mm256_loadu_ps(cells + 24 * b), _mm256_loadu_ps(cells + 24 * b + 8),
+                       _mm256_loadu_ps(cells + 24 * b + 16), parts);
+        for (int r = 0; r < 3; ++r) byRemainder[r][b] = parts[r];
+    }
+    for (int r = 0; r < 3; ++r) {
+        __m256 directions[3];
+        splitThreeWay8(byRemainder[r][0], byRemainder[r][1], byRemainder[r][2], directions);
+        for (int m = 0; m < 3; ++m) _mm256_storeu_ps(rows + (3 * m + r) * rowStride, directions[m]);
     }
 #else
     for (int c = 0; c < kTransposeCells; ++c)
@@ -138,6 +220,19 @@ inline void rowsToCells(const float* rows, int rowStride, float* cells)
         __m512 floats[3];
         mergeThreeWay(tables, byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
         for (int j = 0; j < 3; ++j) _mm512_storeu_ps(cells + 48 * b + 16 * j, floats[j]);
+    }
+#elif defined(__AVX2__)
+    __m256 byRemainder[3][3];  // [r][b], as in cellsToRows
+    for (int r = 0; r < 3; ++r) {
+        __m256 parts[3];
+        mergeThreeWay8(_mm256_loadu_ps(rows + r * rowStride), _mm256_loadu_ps(rows + (3 + r) * rowStride),
+                       _mm256_loadu_ps(rows + (6 + r) * rowStride), parts);
+        for (int b = 0; b < 3; ++b) byRemainder[r][b] = parts[b];
+    }
+    for (int b = 0; b < 3; ++b) {
+        __m256 floats[3];
+        mergeThreeWay8(byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
+        for (int j = 0; j < 3; ++j) _mm256_storeu_ps(cells + 24 * b + 8 * j, floats[j]);
     }
 #else
     for (int c = 0; c < kTransposeCells; ++c)

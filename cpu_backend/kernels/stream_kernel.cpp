@@ -27,7 +27,7 @@
 #include <cstdlib>
 #include <vector>
 
-#if defined(__AVX512F__)
+#if defined(__AVX2__)
 #include <immintrin.h>
 #endif
 
@@ -132,12 +132,16 @@ bool pullsAlongDirections(const CellPull& pull)
 // 144) by where their values come from. A float's direction is its index
 // modulo 9 in f and in fStream alike, so both masks serve either array:
 // rowLanes[v][rowStep + 1] marks the lanes whose direction comes from that
-// row, columnLanes[v][columnStep + 1] those that come from that column.
+// row, columnLanes[v][columnStep + 1] those that come from that column. The
+// same for eight-float vectors (floats 8 w .. 8 w + 7), as blend masks:
+// every bit of a lane set where it is marked.
 }  // namespace
 
 struct NeighbourLanes {
     uint16_t rowLanes[kSegmentFloats / 16][3];
     uint16_t columnLanes[kSegmentFloats / 16][3];
+    alignas(32) int32_t rowBlend[kSegmentFloats / 8][3][8];
+    alignas(32) int32_t columnBlend[kSegmentFloats / 8][3][8];
 };
 
 namespace {
@@ -150,6 +154,12 @@ NeighbourLanes neighbourLanes(const CellPull& pull)
             const int k = (16 * v + lane) % 9;
             table.rowLanes[v][pull.rowStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
             table.columnLanes[v][pull.columnStep[k] + 1] |= static_cast<uint16_t>(1u << lane);
+        }
+    for (int w = 0; w < kSegmentFloats / 8; ++w)
+        for (int lane = 0; lane < 8; ++lane) {
+            const int k = (8 * w + lane) % 9;
+            table.rowBlend[w][pull.rowStep[k] + 1][lane] = -1;
+            table.columnBlend[w][pull.columnStep[k] + 1][lane] = -1;
         }
     return table;
 }
@@ -211,6 +221,45 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
             }
             for (int r = 0; r < 3; ++r) rows[r] += kSegmentFloats;
             target += kSegmentFloats;
+        }
+        return;
+    }
+#elif defined(__AVX2__)
+    if (reinterpret_cast<uintptr_t>(source) % 32 == 0 && reinterpret_cast<uintptr_t>(target) % 32 == 0) {
+        // As above, in two steps through a buffer in the L1 cache, since
+        // eight-float vectors cannot be shifted across by nine floats in
+        // registers: each vector of a run of segments (with 16 floats on
+        // either side, from the wall segments' cells) is blended from the
+        // rows above, at and below; then each vector of fStream is blended
+        // from that buffer at its own place and nine floats (one cell) to
+        // either side. The masks repeat every segment (18 vectors).
+        constexpr int kVectorsPerSegment = kSegmentFloats / 8;
+        constexpr int kRunSegments = 8;
+        alignas(32) float blended[16 + kRunSegments * kSegmentFloats + 16];
+        const NeighbourLanes& lanes = *launch.neighbourLanes;
+        const int rowFloats = launch.width * 9;
+        auto mask = [](const int32_t* lanesOf) {
+            return _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanesOf)));
+        };
+        for (int done = 0; done < segments; done += kRunSegments) {
+            const int vectors = std::min(kRunSegments, segments - done) * kVectorsPerSegment;
+            const float* at = source + static_cast<size_t>(done) * kSegmentFloats;
+            for (int w = -2; w < vectors + 2; ++w) {
+                const int32_t(*rowBlend)[8] = lanes.rowBlend[(w + kVectorsPerSegment) % kVectorsPerSegment];
+                __m256 line = _mm256_load_ps(at + 8 * w);
+                line = _mm256_blendv_ps(line, _mm256_load_ps(at - rowFloats + 8 * w), mask(rowBlend[0]));
+                line = _mm256_blendv_ps(line, _mm256_load_ps(at + rowFloats + 8 * w), mask(rowBlend[2]));
+                _mm256_store_ps(blended + 16 + 8 * w, line);
+            }
+            float* out = target + static_cast<size_t>(done) * kSegmentFloats;
+            for (int w = 0; w < vectors; ++w) {
+                const int32_t(*columnBlend)[8] = lanes.columnBlend[w % kVectorsPerSegment];
+                const float* line = blended + 16 + 8 * w;
+                __m256 value = _mm256_load_ps(line);
+                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line - 9), mask(columnBlend[0]));
+                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line + 9), mask(columnBlend[2]));
+                _mm256_stream_ps(out + 8 * w, value);
+            }
         }
         return;
     }
