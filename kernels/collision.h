@@ -11,7 +11,15 @@
 #pragma once
 
 #include "device_constants.h"
+#include "exact_division.h"
 #include "kernel_support.h"
+
+// x / kAxis for an axis direction, x / kDiagonal for a diagonal one.
+template <int kAxis, int kDiagonal>
+SW_DEVICE float divideFor(bool diagonal, float x)
+{
+    return diagonal ? divideBy<kDiagonal>(x) : divideBy<kAxis>(x);
+}
 
 // Equilibrium of one moving direction. The axis and diagonal directions
 // differ only in their weights: 1/2, 1/3, 1/6, 1/6 for the axes and
@@ -22,10 +30,9 @@ SW_DEVICE float movingEquilibrium(float h, float u, float v, float q, float G, f
     const float eu = addRounded(mulRounded(u, ex), mulRounded(v, ey));
     const float eu2 = fusedMulAdd(v, ey * (v * ey), fusedMulAdd(u, ex * (u * ex), v * (ey * (u * (ex + ex)))));
     const float squareWeight = diagonal ? 0.125f : 0.5f;
-    const float linearDivisor = diagonal ? 12.0f : 3.0f;
-    const float depthDivisor = diagonal ? 24.0f : 6.0f;
-    const float base = fusedMulAdd(h * squareWeight, eu2, fusedMulAdd(eu, h / linearDivisor, G / depthDivisor));
-    return subRounded(base, mulRounded(q, h / depthDivisor));
+    const float base = fusedMulAdd(h * squareWeight, eu2,
+                                   fusedMulAdd(eu, divideFor<3, 12>(diagonal, h), divideFor<6, 24>(diagonal, G)));
+    return subRounded(base, mulRounded(q, divideFor<6, 24>(diagonal, h)));
 }
 
 // Relaxation toward the equilibrium plus the force term of one direction.
@@ -62,7 +69,7 @@ SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitial
     const float q = fusedMulAdd(u, u, v * v);
     const float G = depth * (depth * g);
     float feq[9];
-    feq[0] = fusedMulAdd(q, (depth * -2.0f) / 3.0f, depth + (depth * (depth * (g * -5.0f))) / 6.0f);
+    feq[0] = fusedMulAdd(q, divideBy<3>(depth * -2.0f), depth + divideBy<6>(depth * (depth * (g * -5.0f))));
     feq[1] = movingEquilibrium(depth, u, v, q, G, c_ex1, c_ey1, false);
     feq[2] = movingEquilibrium(depth, u, v, q, G, c_ex2, c_ey2, true);
     feq[3] = movingEquilibrium(depth, u, v, q, G, c_ex3, c_ey3, false);

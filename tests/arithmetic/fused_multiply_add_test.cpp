@@ -4,6 +4,7 @@
 // infinities, NaN, signed zeros) and a few million random triples. Results
 // must be the same bits; two NaNs count as equal whatever their payloads.
 #include "kernels/kernel_support.h"
+#include "instruction_fma.h"
 
 #include <gtest/gtest.h>
 
@@ -17,50 +18,13 @@
 #include <string>
 #include <vector>
 
-#if defined(_MSC_VER)
-#include <immintrin.h>
-#include <intrin.h>
-#endif
-
 namespace {
 
 // The processor's instruction, compiled for FMA in this function only.
-#if defined(_MSC_VER)
-float hardwareFma(float a, float b, float c)
+SW_FMA_TARGET float hardwareFma(float a, float b, float c)
 {
-    return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
+    return InstructionFusedMulAdd{}(a, b, c);
 }
-
-bool processorHasFma()
-{
-    int registers[4];
-    __cpuid(registers, 1);
-    const bool fma = (registers[2] & (1 << 12)) != 0;
-    const bool osxsave = (registers[2] & (1 << 27)) != 0;
-    return fma && osxsave && (_xgetbv(0) & 6) == 6;
-}
-#elif defined(__x86_64__) || defined(__i386__)
-__attribute__((target("fma"), noinline)) float hardwareFma(float a, float b, float c)
-{
-    return __builtin_fmaf(a, b, c);
-}
-
-bool processorHasFma()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma");
-}
-#else
-float hardwareFma(float, float, float)
-{
-    return 0.0f;
-}
-
-bool processorHasFma()
-{
-    return false;
-}
-#endif
 
 uint32_t bitsOf(float value)
 {
