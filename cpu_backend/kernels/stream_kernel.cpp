@@ -244,6 +244,9 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
         for (int done = 0; done < segments; done += kRunSegments) {
             const int vectors = std::min(kRunSegments, segments - done) * kVectorsPerSegment;
             const float* at = source + static_cast<size_t>(done) * kSegmentFloats;
+            if (ahead != 0)
+                for (int w = 0; w < vectors; w += 2)
+                    _mm_prefetch(reinterpret_cast<const char*>(at + 8 * w + ahead), _MM_HINT_T1);
             for (int w = -2; w < vectors + 2; ++w) {
                 const int32_t(*rowBlend)[8] = lanes.rowBlend[(w + kVectorsPerSegment) % kVectorsPerSegment];
                 __m256 line = _mm256_load_ps(at + 8 * w);
