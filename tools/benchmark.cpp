@@ -186,8 +186,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         {"rain drop (one)", median(drop), 0},
         {"depth to pixels", median(depthPixels), kPixelBytes},
         {"frame, kernel by kernel", median(kernelByKernel), kKernelByKernelFrameBytes},
-        {onePass ? "frame as run: one pass" : "frame as run", median(frame),
-         onePass ? kOnePassFrameBytes : kKernelByKernelFrameBytes},
+        {"frame as run", median(frame), onePass ? kOnePassFrameBytes : kKernelByKernelFrameBytes},
     };
     std::printf("\nBenchmark on %s: %d x %d cells, median of %d frames after %d warm-up frames\n", properties.name,
                 model.width, model.height, frames, kWarmUpFrames);
