@@ -242,26 +242,38 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
             return _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanesOf)));
         };
         for (int done = 0; done < segments; done += kRunSegments) {
-            const int vectors = std::min(kRunSegments, segments - done) * kVectorsPerSegment;
+            const int count = std::min(kRunSegments, segments - done);
             const float* at = source + static_cast<size_t>(done) * kSegmentFloats;
-            if (ahead != 0)
-                for (int w = 0; w < vectors; w += 2)
-                    _mm_prefetch(reinterpret_cast<const char*>(at + 8 * w + ahead), _MM_HINT_T1);
-            for (int w = -2; w < vectors + 2; ++w) {
-                const int32_t(*rowBlend)[8] = lanes.rowBlend[(w + kVectorsPerSegment) % kVectorsPerSegment];
-                __m256 line = _mm256_load_ps(at + 8 * w);
-                line = _mm256_blendv_ps(line, _mm256_load_ps(at - rowFloats + 8 * w), mask(rowBlend[0]));
-                line = _mm256_blendv_ps(line, _mm256_load_ps(at + rowFloats + 8 * w), mask(rowBlend[2]));
-                _mm256_store_ps(blended + 16 + 8 * w, line);
-            }
             float* out = target + static_cast<size_t>(done) * kSegmentFloats;
-            for (int w = 0; w < vectors; ++w) {
-                const int32_t(*columnBlend)[8] = lanes.columnBlend[w % kVectorsPerSegment];
+            if (ahead != 0)
+                for (int w = 0; w < count * kVectorsPerSegment; w += 2)
+                    _mm_prefetch(reinterpret_cast<const char*>(at + 8 * w + ahead), _MM_HINT_T1);
+            // Vector w of the run, whose lanes are those of vector m of a segment.
+            auto blendRows = [&](int w, int m) {
+                __m256 line = _mm256_load_ps(at + 8 * w);
+                line = _mm256_blendv_ps(line, _mm256_load_ps(at - rowFloats + 8 * w), mask(lanes.rowBlend[m][0]));
+                line = _mm256_blendv_ps(line, _mm256_load_ps(at + rowFloats + 8 * w), mask(lanes.rowBlend[m][2]));
+                _mm256_store_ps(blended + 16 + 8 * w, line);
+            };
+            auto pullColumns = [&](int w, int m) {
                 const float* line = blended + 16 + 8 * w;
                 __m256 value = _mm256_load_ps(line);
-                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line - 9), mask(columnBlend[0]));
-                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line + 9), mask(columnBlend[2]));
+                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line - 9), mask(lanes.columnBlend[m][0]));
+                value = _mm256_blendv_ps(value, _mm256_loadu_ps(line + 9), mask(lanes.columnBlend[m][2]));
                 _mm256_stream_ps(out + 8 * w, value);
+            };
+            const int vectors = count * kVectorsPerSegment;
+            blendRows(-2, kVectorsPerSegment - 2);
+            blendRows(-1, kVectorsPerSegment - 1);
+            for (int segment = 0; segment < count; ++segment) {
+#pragma GCC unroll 18
+                for (int m = 0; m < kVectorsPerSegment; ++m) blendRows(segment * kVectorsPerSegment + m, m);
+            }
+            blendRows(vectors, 0);
+            blendRows(vectors + 1, 1);
+            for (int segment = 0; segment < count; ++segment) {
+#pragma GCC unroll 18
+                for (int m = 0; m < kVectorsPerSegment; ++m) pullColumns(segment * kVectorsPerSegment + m, m);
             }
         }
         return;
