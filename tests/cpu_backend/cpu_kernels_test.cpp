@@ -18,31 +18,8 @@
 
 namespace {
 
-// Runs each test once per compiled set of the kernels (skipped where the
-// processor lacks the set's instructions).
-class CpuKernelPaths : public CpuRuntimeTest, public testing::WithParamInterface<std::string> {
-protected:
-    void SetUp() override
-    {
-        CpuRuntimeTest::SetUp();
-        if (!cpu_kernels::instructionSetSupported(GetParam()))
-            GTEST_SKIP() << "this processor cannot run the " << GetParam() << " kernels";
-        startUpSet_ = cpu_kernels::activeInstructionSet();
-        ASSERT_TRUE(cpu_kernels::useInstructionSet(GetParam()));
-    }
-    void TearDown() override
-    {
-        if (!startUpSet_.empty()) cpu_kernels::useInstructionSet(startUpSet_);
-        CpuRuntimeTest::TearDown();
-    }
-
-private:
-    std::string startUpSet_;
-};
-
-INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, CpuKernelPaths,
-                         testing::ValuesIn(cpu_kernels::compiledInstructionSets()),
-                         [](const testing::TestParamInfo<std::string>& set) { return set.param; });
+class CpuKernelPaths : public KernelSetTest {};
+INSTANTIATE_FOR_EVERY_KERNEL_SET(CpuKernelPaths);
 
 constexpr int kBlocks = 6;
 constexpr int kBlockSize = 576;

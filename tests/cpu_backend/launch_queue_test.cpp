@@ -14,28 +14,8 @@
 
 namespace {
 
-class LaunchQueue : public CpuRuntimeTest, public testing::WithParamInterface<std::string> {
-protected:
-    void SetUp() override
-    {
-        CpuRuntimeTest::SetUp();
-        if (!cpu_kernels::instructionSetSupported(GetParam()))
-            GTEST_SKIP() << "this processor cannot run the " << GetParam() << " kernels";
-        startUpSet_ = cpu_kernels::activeInstructionSet();
-        ASSERT_TRUE(cpu_kernels::useInstructionSet(GetParam()));
-    }
-    void TearDown() override
-    {
-        if (!startUpSet_.empty()) cpu_kernels::useInstructionSet(startUpSet_);
-        CpuRuntimeTest::TearDown();
-    }
-
-private:
-    std::string startUpSet_;
-};
-
-INSTANTIATE_TEST_SUITE_P(EveryInstructionSet, LaunchQueue, testing::ValuesIn(cpu_kernels::compiledInstructionSets()),
-                         [](const testing::TestParamInfo<std::string>& set) { return set.param; });
+class LaunchQueue : public KernelSetTest {};
+INSTANTIATE_FOR_EVERY_KERNEL_SET(LaunchQueue);
 
 // One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
 // filled with near-still water and forces with edge values mixed in.
