@@ -3,7 +3,7 @@
 // value twice; here each grid row is collided (and its forces decayed) just
 // before the streaming of the row above it needs it, so the streaming reads
 // collided rows from the cache, not from memory. The results are those of
-// the three launches run one by one, bit for bit: each row goes through the
+// the four launches run one by one, bit for bit: each row goes through the
 // same collision and streaming code as their own launches, and the collided
 // values are still written back to f.
 #include "kernel_set.h"
