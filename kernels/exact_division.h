@@ -13,33 +13,10 @@
 #include "kernel_support.h"
 
 #include <cstdint>
-#include <cstring>
 
 // RN(1/3) = (1 + 2^-25) / 3. Every divisor used is 3 * 2^k, so its rounded
 // reciprocal is this one scaled exactly by 2^-k.
 constexpr float kRoundedOneThird = 0x1.555556p-2f;
-
-SW_DEVICE uint32_t bitPatternOf(float value)
-{
-#if defined(__CUDA_ARCH__)
-    return __float_as_uint(value);
-#else
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-#endif
-}
-
-SW_DEVICE float floatWithBitPattern(uint32_t bits)
-{
-#if defined(__CUDA_ARCH__)
-    return __uint_as_float(bits);
-#else
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-#endif
-}
 
 // The correction is rounded at this scale (2^16 and back): see below.
 constexpr float kCorrectionScale = 65536.0f;

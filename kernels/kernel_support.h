@@ -58,6 +58,29 @@ SW_DEVICE int mul24(int a, int b)
 #endif
 }
 
+// A float's bits and back, on either compiler.
+SW_DEVICE uint32_t bitPatternOf(float value)
+{
+#if defined(__CUDA_ARCH__)
+    return __float_as_uint(value);
+#else
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+#endif
+}
+
+SW_DEVICE float floatWithBitPattern(uint32_t bits)
+{
+#if defined(__CUDA_ARCH__)
+    return __uint_as_float(bits);
+#else
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+#endif
+}
+
 // Cell of a thread of the one-dimensional kernels: blockIdx.x * blockDim.x +
 // threadIdx.x with the 24-bit multiply.
 SW_DEVICE int cellIndex1D(const ThreadIndex& t)

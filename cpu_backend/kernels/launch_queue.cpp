@@ -141,7 +141,9 @@ std::vector<QueuedLaunch> takeQueued(LaunchQueue& q)
 // that completes it runs the frame.
 void enqueue(const QueuedLaunch& launch)
 {
-    cpu_runtime::setQueuedLaunchRunner(runQueuedLaunches);
+    // The runtime runs the queue before any call that depends on it.
+    static const bool runnerInstalled = (cpu_runtime::setQueuedLaunchRunner(runQueuedLaunches), true);
+    (void)runnerInstalled;
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> earlier;
     std::vector<QueuedLaunch> frame;

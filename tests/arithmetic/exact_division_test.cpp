@@ -22,20 +22,6 @@
 
 namespace {
 
-uint32_t bitsOf(float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float floatOf(uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // 1 where the results differ: other bits, unless both are NaN. Integer
 // arithmetic only, so that the loops below vectorise.
 uint32_t differ(uint32_t a, uint32_t b)
@@ -55,9 +41,9 @@ SW_FMA_TARGET uint32_t mismatchesInBlock(uint64_t block)
     const uint32_t first = static_cast<uint32_t>(block * kBlock);
     uint32_t count = 0;
     for (uint32_t i = 0; i < kBlock; ++i) {
-        const float x = floatOf(first + i);
+        const float x = floatWithBitPattern(first + i);
         const float rewritten = divideByConstantWith<kDivisor>(x, InstructionFusedMulAdd{});
-        count += differ(bitsOf(rewritten), bitsOf(x / static_cast<float>(kDivisor)));
+        count += differ(bitPatternOf(rewritten), bitPatternOf(x / static_cast<float>(kDivisor)));
     }
     return count;
 }
@@ -111,13 +97,13 @@ std::string describeMismatches(const Mismatches& mismatches)
     int shown = 0;
     for (uint32_t block : mismatches.firstBlocks) {
         for (uint64_t i = 0; i < kBlock && shown < 8; ++i) {
-            const float x = floatOf(static_cast<uint32_t>(block * kBlock + i));
+            const float x = floatWithBitPattern(static_cast<uint32_t>(block * kBlock + i));
             const float rewritten = rewrittenQuotient<kDivisor>(x);
             const float divided = x / static_cast<float>(kDivisor);
-            if (differ(bitsOf(rewritten), bitsOf(divided)) == 0) continue;
+            if (differ(bitPatternOf(rewritten), bitPatternOf(divided)) == 0) continue;
             char line[160];
             std::snprintf(line, sizeof line, "\n  x = %a (0x%08x): division %a, rewrite %a", static_cast<double>(x),
-                          static_cast<unsigned>(bitsOf(x)), static_cast<double>(divided),
+                          static_cast<unsigned>(bitPatternOf(x)), static_cast<double>(divided),
                           static_cast<double>(rewritten));
             text += line;
             ++shown;

@@ -26,31 +26,17 @@ SW_FMA_TARGET float hardwareFma(float a, float b, float c)
     return InstructionFusedMulAdd{}(a, b, c);
 }
 
-uint32_t bitsOf(float value)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float floatOf(uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 bool sameResult(float x, float y)
 {
-    return (std::isnan(x) && std::isnan(y)) || bitsOf(x) == bitsOf(y);
+    return (std::isnan(x) && std::isnan(y)) || bitPatternOf(x) == bitPatternOf(y);
 }
 
 std::string describe(float a, float b, float c)
 {
     char text[160];
     std::snprintf(text, sizeof text, "a=%a (0x%08x) b=%a (0x%08x) c=%a (0x%08x)", static_cast<double>(a),
-                  static_cast<unsigned>(bitsOf(a)), static_cast<double>(b), static_cast<unsigned>(bitsOf(b)),
-                  static_cast<double>(c), static_cast<unsigned>(bitsOf(c)));
+                  static_cast<unsigned>(bitPatternOf(a)), static_cast<double>(b), static_cast<unsigned>(bitPatternOf(b)),
+                  static_cast<double>(c), static_cast<unsigned>(bitPatternOf(c)));
     return text;
 }
 
@@ -186,10 +172,10 @@ TEST_F(FusedMultiplyAdd, DoubleRoundingTrapGivesTheCorrectRounding)
     // 1 + 2^-11 + 2^-24, which a second rounding sends down to even.
     const float onePlus = 1.0f + std::ldexp(1.0f, -12);
     const float expected = 1.0f + std::ldexp(1.0f, -11) + std::ldexp(1.0f, -23);
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(onePlus, onePlus, std::ldexp(1.0f, -80))), bitsOf(expected));
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(onePlus, onePlus, 0.0f)), bitsOf(1.0f + std::ldexp(1.0f, -11)));
-    EXPECT_NE(bitsOf(static_cast<float>(static_cast<double>(onePlus) * onePlus + std::ldexp(1.0, -80))),
-              bitsOf(expected))
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(onePlus, onePlus, std::ldexp(1.0f, -80))), bitPatternOf(expected));
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(onePlus, onePlus, 0.0f)), bitPatternOf(1.0f + std::ldexp(1.0f, -11)));
+    EXPECT_NE(bitPatternOf(static_cast<float>(static_cast<double>(onePlus) * onePlus + std::ldexp(1.0, -80))),
+              bitPatternOf(expected))
         << "the naive double method should fail here, or the case tests nothing";
 }
 
@@ -198,7 +184,7 @@ TEST_F(FusedMultiplyAdd, RandomBitPatternsMatchTheInstruction)
     std::mt19937 generator(20261207u);
     std::vector<float> triples(3 * 1'500'000);
     for (float& value : triples) {
-        value = floatOf(static_cast<uint32_t>(generator()));
+        value = floatWithBitPattern(static_cast<uint32_t>(generator()));
     }
     EXPECT_EQ(mismatches(triples), 0);
 }
@@ -213,7 +199,7 @@ TEST_F(FusedMultiplyAdd, RandomCancellingTriplesMatchTheInstruction)
         std::uniform_int_distribution<int> exponent(lowestExponent, highestExponent);
         const uint32_t bits = (static_cast<uint32_t>(generator()) & 0x807FFFFFu) |
                               (static_cast<uint32_t>(exponent(generator)) << 23);
-        return floatOf(bits);
+        return floatWithBitPattern(bits);
     };
     std::vector<float> triples;
     triples.reserve(3 * 2'000'000);
@@ -224,9 +210,9 @@ TEST_F(FusedMultiplyAdd, RandomCancellingTriplesMatchTheInstruction)
         const float a = kind == 0 ? randomFloat(100, 154) : randomFloat(0, 254);
         const float b = kind == 0 ? randomFloat(100, 154) : randomFloat(0, 254);
         const float product = a * b;
-        uint32_t cBits = bitsOf(-product);
+        uint32_t cBits = bitPatternOf(-product);
         if (kind == 3) {
-            cBits = bitsOf(floatOf(static_cast<uint32_t>(generator())));  // unrelated c
+            cBits = bitPatternOf(floatWithBitPattern(static_cast<uint32_t>(generator())));  // unrelated c
         } else {
             cBits ^= static_cast<uint32_t>(generator()) & (kind == 1 ? 0xFFu : 0x3u);
             if (kind == 2 && (cBits & 0x7F800000u) != 0 && (cBits & 0x7F800000u) != 0x7F800000u) {
@@ -235,7 +221,7 @@ TEST_F(FusedMultiplyAdd, RandomCancellingTriplesMatchTheInstruction)
         }
         triples.push_back(a);
         triples.push_back(b);
-        triples.push_back(floatOf(cBits));
+        triples.push_back(floatWithBitPattern(cBits));
     }
     EXPECT_EQ(mismatches(triples), 0);
 }
@@ -245,9 +231,9 @@ TEST(FusedMultiplyAddPortable, ExactCasesAndSpecials)
 {
     EXPECT_EQ(fusedMulAddPortable(2.0f, 3.0f, 4.0f), 10.0f);
     EXPECT_EQ(fusedMulAddPortable(0.5f, -4.0f, 1.0f), -1.0f);
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(1.0f, -1.0f, 1.0f)), bitsOf(0.0f));
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(0.0f, -1.0f, -0.0f)), bitsOf(-0.0f));
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(0.0f, -1.0f, 0.0f)), bitsOf(0.0f));
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(1.0f, -1.0f, 1.0f)), bitPatternOf(0.0f));
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(0.0f, -1.0f, -0.0f)), bitPatternOf(-0.0f));
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(0.0f, -1.0f, 0.0f)), bitPatternOf(0.0f));
     EXPECT_EQ(fusedMulAddPortable(FLT_MAX, 2.0f, -FLT_MAX), FLT_MAX);
     EXPECT_EQ(fusedMulAddPortable(FLT_MAX, 1.0f, FLT_MAX), kInf);
     EXPECT_EQ(fusedMulAddPortable(kInf, 2.0f, 5.0f), kInf);
@@ -259,7 +245,7 @@ TEST(FusedMultiplyAddPortable, ExactCasesAndSpecials)
     EXPECT_EQ(fusedMulAddPortable(1.0f + std::ldexp(1.0f, -23), 1.0f - std::ldexp(1.0f, -23), -1.0f),
               -std::ldexp(1.0f, -46));
     // 2^-75 · 2^-75 = 2^-150, half the smallest subnormal: a tie, to even (0).
-    EXPECT_EQ(bitsOf(fusedMulAddPortable(std::ldexp(1.0f, -75), std::ldexp(1.0f, -75), 0.0f)), 0u);
+    EXPECT_EQ(bitPatternOf(fusedMulAddPortable(std::ldexp(1.0f, -75), std::ldexp(1.0f, -75), 0.0f)), 0u);
     // 1.5 · 2^-150 rounds up to the smallest subnormal.
     EXPECT_EQ(fusedMulAddPortable(std::ldexp(1.5f, -75), std::ldexp(1.0f, -75), 0.0f), std::ldexp(1.0f, -149));
 }
