@@ -3,6 +3,7 @@
 // after it is issued.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
@@ -27,14 +28,13 @@ int dropCentre(float coordinate)
     return static_cast<int>(std::clamp(nearest, -kFarthestCentre, kFarthestCentre));
 }
 
-// k of a drop's (k + 1) x (k + 1) blocks, k = floor(2 * radius / 16). A NaN,
-// negative or huge radius gives a grid the runtime refuses (none at all, or
-// more blocks than it allows), so the launch fails and is reported.
+// k of a drop's (k + 1) x (k + 1) blocks, k = floor(2 * radius / 16), for a
+// radius > 0. A huge radius gives more blocks than the runtime allows, so
+// the launch fails and is reported.
 int dropBlocksMinusOne(float radius)
 {
     const float k = std::floor((radius + radius) * 0.0625f);
-    if (std::isnan(k)) return -1;
-    return static_cast<int>(std::clamp(k, -1.0f, 65535.0f));
+    return static_cast<int>(std::min(k, 65535.0f));
 }
 
 }  // namespace
@@ -70,6 +70,15 @@ bool WaterModel::decayForces()
 
 bool WaterModel::addRainDrop(float x, float y, float strength, float radius)
 {
+    // A drop of radius 0 would divide 0 by 0 at its centre and write NaN
+    // into the forces, from where it spreads through the depth; a negative
+    // or NaN radius means no drop at all. Refused as an invalid argument,
+    // with no launch.
+    if (!(radius > 0.0f)) {
+        std::printf("CUDA Runtime API error %d: %s.\n", static_cast<int>(cudaErrorInvalidValue),
+                    cudaGetErrorString(cudaErrorInvalidValue));
+        return false;
+    }
     const int column = dropCentre(x);
     const int row = dropCentre(y);
     // A square of 16(k + 1) threads per side always spans the disc.

@@ -58,15 +58,23 @@ TEST_F(StepOperations, DropsWithUnusableValuesAreSafe)
     EXPECT_EQ(readScalarField(*model, model->fx), std::vector<float>(cells, 1.0f));
     EXPECT_EQ(readScalarField(*model, model->fy), std::vector<float>(cells, 1.0f));
 
-    // A radius that is NaN, negative or too large for any launch: the launch
-    // is refused and reported.
-    for (float radius : {nan, -1.0f, infinity, 1e12f}) {
+    // A radius that is not > 0 is no drop (0 would write NaN at the centre):
+    // refused as an invalid argument before any launch.
+    for (float radius : {0.0f, -0.0f, -1.0f, nan, -infinity}) {
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(model->addRainDrop(5.0f, 5.0f, 0.0002f, radius)) << radius;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "CUDA Runtime API error 1: invalid argument.\n") << radius;
+        EXPECT_EQ(cudaGetLastError(), cudaSuccess) << "nothing left to report twice";
+    }
+    // A radius too large for any launch: the runtime refuses the launch.
+    for (float radius : {infinity, 1e12f}) {
         testing::internal::CaptureStdout();
         EXPECT_FALSE(model->addRainDrop(5.0f, 5.0f, 0.0002f, radius)) << radius;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "CUDA Runtime API error 9: invalid configuration argument.\n")
             << radius;
     }
     EXPECT_EQ(readScalarField(*model, model->fx), std::vector<float>(cells, 1.0f));
+    EXPECT_EQ(readScalarField(*model, model->fy), std::vector<float>(cells, 1.0f));
 }
 
 }  // namespace
