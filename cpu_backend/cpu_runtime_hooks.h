@@ -8,7 +8,11 @@
 //   SHALLOW_WATER_CPU_FAIL     failing calls: entries separated by ',',
 //       each "call:n:status", e.g. "cudaMalloc:3:2" makes the third
 //       cudaMalloc of the process fail with status 2. The call names are the
-//       runtime's, with "cudaLaunchKernel" for kernel launches.
+//       runtime's, with "cudaLaunchKernel" for kernel launches. A status
+//       that leaves a real device unusable (700 illegal address, 719 launch
+//       failure, 714, 214, 46 lost device and the like) is sticky, as in the
+//       CUDA runtime: once it fires, every later call returns it and
+//       cudaGetLastError does not clear it.
 #pragma once
 
 #include <cuda_runtime_api.h>
@@ -42,8 +46,10 @@ void resetDevices();
 bool parseDeviceList(const std::string& text, std::vector<EmulatedDevice>* devices);
 
 // Makes the nth use of the named call (counted from now, 1 = the next one)
-// fail with the given status. Several failures may be armed at once.
+// fail with the given status. Several failures may be armed at once. A
+// sticky status (see above) fails every call after it too.
 void failCall(const std::string& callName, int nthUse, cudaError_t status);
+// Disarms every failure and makes the device usable again.
 void clearFailures();
 
 // Device allocations that are live now.

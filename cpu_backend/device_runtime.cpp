@@ -144,6 +144,7 @@ const char* cudaGetErrorString(cudaError_t error)
     case cudaErrorAlreadyMapped: return "resource already mapped";
     case cudaErrorNoKernelImageForDevice: return "no kernel image is available for execution on the device";
     case cudaErrorNotMapped: return "resource not mapped";
+    case cudaErrorECCUncorrectable: return "uncorrectable ECC error encountered";
     case cudaErrorInvalidGraphicsContext: return "invalid OpenGL or DirectX context";
     case cudaErrorOperatingSystem: return "OS call failed or operation not supported on this OS";
     case cudaErrorInvalidResourceHandle: return "invalid resource handle";
@@ -151,6 +152,12 @@ const char* cudaGetErrorString(cudaError_t error)
     case cudaErrorIllegalAddress: return "an illegal memory access was encountered";
     case cudaErrorLaunchOutOfResources: return "too many resources requested for launch";
     case cudaErrorLaunchTimeout: return "the launch timed out and was terminated";
+    case cudaErrorAssert: return "device-side assert triggered";
+    case cudaErrorHardwareStackError: return "hardware stack error";
+    case cudaErrorIllegalInstruction: return "an illegal instruction was encountered";
+    case cudaErrorMisalignedAddress: return "misaligned address";
+    case cudaErrorInvalidAddressSpace: return "operation not supported on global/shared address space";
+    case cudaErrorInvalidPc: return "invalid program counter";
     case cudaErrorLaunchFailure: return "unspecified launch failure";
     case cudaErrorNotPermitted: return "operation not permitted";
     case cudaErrorNotSupported: return "operation not supported";
@@ -223,6 +230,7 @@ cudaError_t cudaGetDevice(int* device)
 
 cudaError_t cudaDeviceReset(void)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaDeviceReset");
     if (status != cudaSuccess) return status;
@@ -232,12 +240,14 @@ cudaError_t cudaDeviceReset(void)
 
 cudaError_t cudaDeviceSynchronize(void)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     return callStatus("cudaDeviceSynchronize");
 }
 
 cudaError_t cudaMalloc(void** devPtr, size_t size)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     if (devPtr == nullptr) return recordStatus(cudaErrorInvalidValue);
     *devPtr = nullptr;
     const cudaError_t status = callStatus("cudaMalloc");
@@ -255,6 +265,7 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
 
 cudaError_t cudaFree(void* devPtr)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaFree");
     if (status != cudaSuccess) return status;
@@ -271,6 +282,7 @@ cudaError_t cudaFree(void* devPtr)
 
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaMemcpy");
     if (status != cudaSuccess) return status;
@@ -291,6 +303,7 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 
 cudaError_t cudaMemset(void* devPtr, int value, size_t count)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     const cudaError_t status = callStatus("cudaMemset");
     if (status != cudaSuccess) return status;
@@ -324,7 +337,9 @@ cudaError_t cudaEventDestroy(cudaEvent_t event)
 
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
+    if (cpu_runtime::stickyStatus() != cudaSuccess) return recordStatus(cpu_runtime::stickyStatus());
     if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     event->time = std::chrono::steady_clock::now();
     event->recorded = true;
@@ -333,6 +348,7 @@ cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 
 cudaError_t cudaEventSynchronize(cudaEvent_t event)
 {
+    if (cpu_runtime::stickyStatus() != cudaSuccess) return recordStatus(cpu_runtime::stickyStatus());
     return event == nullptr ? recordStatus(cudaErrorInvalidResourceHandle) : cudaSuccess;
 }
 
@@ -358,6 +374,7 @@ cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cu
 
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     cpu_runtime::runQueuedLaunches();
     const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
     if (injected != cudaSuccess) return recordStatus(injected);

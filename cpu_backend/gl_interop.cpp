@@ -78,6 +78,7 @@ cudaError_t cudaGraphicsGLRegisterBuffer(cudaGraphicsResource_t* resource, unsig
 
 cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const cudaError_t status = checkResourceList("cudaGraphicsMapResources", count, resources);
     if (status != cudaSuccess) return status;
     for (int i = 0; i < count; ++i) {
@@ -99,6 +100,7 @@ cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resource
 
 cudaError_t cudaGraphicsUnmapResources(int count, cudaGraphicsResource_t* resources, cudaStream_t)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const cudaError_t status = checkResourceList("cudaGraphicsUnmapResources", count, resources);
     if (status != cudaSuccess) return status;
     for (int i = 0; i < count; ++i) {

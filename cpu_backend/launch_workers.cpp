@@ -62,6 +62,8 @@ public:
             body(0, blockCount);
             return;
         }
+        // The workers serve one launch at a time, whichever thread asks.
+        std::lock_guard<std::mutex> oneLaunch(runMutex_);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             body_ = &body;
@@ -107,6 +109,7 @@ private:
     }
 
     std::vector<std::thread> workers_;
+    std::mutex runMutex_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
@@ -128,6 +131,12 @@ WorkerPool& pool()
 }
 
 }  // namespace
+
+std::unique_lock<std::recursive_mutex> lockRuntime()
+{
+    static std::recursive_mutex* mutex = new std::recursive_mutex;
+    return std::unique_lock<std::recursive_mutex>(*mutex);
+}
 
 unsigned workerCount()
 {
@@ -160,6 +169,7 @@ void setQueuedLaunchRunner(void (*runner)())
 
 void runQueuedLaunches()
 {
+    const auto runtimeLock = lockRuntime();
     if (void (*runner)() = queuedLaunchRunner.load()) runner();
 }
 

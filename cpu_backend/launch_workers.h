@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 
 namespace cpu_runtime {
 
@@ -19,6 +20,13 @@ struct KernelInfo {
 // device's limits and records the launch. A rejected launch records its
 // status as the last error and returns false.
 bool acceptLaunch(const KernelInfo& kernel, dim3 grid, dim3 block);
+
+// The CUDA runtime may be called from several host threads at once; the CPU
+// runtime's entry points that launch, run the queued launches or touch
+// device memory hold this lock for their whole work, so that one thread's
+// launches, queue and copies never interleave with another's. Recursive,
+// since such an entry point runs the queue, which takes it again.
+std::unique_lock<std::recursive_mutex> lockRuntime();
 
 // Calls body(first, end) for consecutive ranges covering [0, blockCount),
 // spread over all workers; returns when every range is done.

@@ -1,6 +1,7 @@
 // Last error, injected failures and the device list of the CPU runtime.
 #include "runtime_state.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,12 @@ namespace cpu_runtime {
 namespace {
 
 thread_local cudaError_t lastError = cudaSuccess;
+
+// A failure that has left the device unusable. As in the CUDA runtime, it
+// belongs to the device, not to a thread: every later call of every thread
+// returns it, and cudaGetLastError does not clear it. Only a reset of the
+// test hooks does (clearFailures).
+std::atomic<int> stickyError{cudaSuccess};
 
 struct ArmedFailure {
     std::string call;
@@ -93,15 +100,41 @@ cudaError_t recordStatus(cudaError_t status)
     return status;
 }
 
+bool isStickyStatus(cudaError_t status)
+{
+    switch (status) {
+    case cudaErrorDevicesUnavailable:
+    case cudaErrorECCUncorrectable:
+    case cudaErrorIllegalAddress:
+    case cudaErrorLaunchTimeout:
+    case cudaErrorAssert:
+    case cudaErrorHardwareStackError:
+    case cudaErrorIllegalInstruction:
+    case cudaErrorMisalignedAddress:
+    case cudaErrorInvalidAddressSpace:
+    case cudaErrorInvalidPc:
+    case cudaErrorLaunchFailure: return true;
+    default: return false;
+    }
+}
+
+cudaError_t stickyStatus()
+{
+    return static_cast<cudaError_t>(stickyError.load());
+}
+
 cudaError_t injectedStatus(const char* callName)
 {
     FailureTable& table = failures();
     std::lock_guard<std::mutex> lock(table.mutex);
     const long long use = ++table.useCounts[callName];
+    const cudaError_t sticky = stickyStatus();
+    if (sticky != cudaSuccess) return sticky;
     for (auto it = table.armed.begin(); it != table.armed.end(); ++it) {
         if (it->call == callName && it->use == use) {
             const cudaError_t status = it->status;
             table.armed.erase(it);
+            if (isStickyStatus(status)) stickyError.store(status);
             return status;
         }
     }
@@ -120,6 +153,7 @@ void clearFailures()
     FailureTable& table = failures();
     std::lock_guard<std::mutex> lock(table.mutex);
     table.armed.clear();
+    stickyError.store(cudaSuccess);
 }
 
 EmulatedDevice defaultDevice()
@@ -187,12 +221,14 @@ void resetDevices()
 
 cudaError_t cudaGetLastError(void)
 {
+    const cudaError_t sticky = cpu_runtime::stickyStatus();
     const cudaError_t status = cpu_runtime::lastError;
     cpu_runtime::lastError = cudaSuccess;
-    return status;
+    return sticky != cudaSuccess ? sticky : status;
 }
 
 cudaError_t cudaPeekAtLastError(void)
 {
-    return cpu_runtime::lastError;
+    const cudaError_t sticky = cpu_runtime::stickyStatus();
+    return sticky != cudaSuccess ? sticky : cpu_runtime::lastError;
 }

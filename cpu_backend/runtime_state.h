@@ -10,8 +10,16 @@ namespace cpu_runtime {
 cudaError_t recordStatus(cudaError_t status);
 
 // Counts one use of the named call and returns the status armed for this use
-// (cudaSuccess when none is armed).
+// (cudaSuccess when none is armed), or the sticky error once there is one.
+// An armed status that leaves a real device unusable (an illegal address, a
+// launch failure, a lost device...) becomes sticky when it fires.
 cudaError_t injectedStatus(const char* callName);
+
+// Whether the CUDA runtime keeps returning this status to every later call.
+bool isStickyStatus(cudaError_t status);
+
+// The sticky error, or cudaSuccess while the device is usable.
+cudaError_t stickyStatus();
 
 // Releases every device allocation (device reset).
 void freeAllAllocations();

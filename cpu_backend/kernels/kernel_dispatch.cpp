@@ -3,7 +3,9 @@
 // recorded as the last error and does nothing. An accepted one goes to the
 // compiled set chosen for this processor: the frame's collision, streaming
 // and force decays through the launch queue, every other kernel at once,
-// after whatever waits in the queue.
+// after whatever waits in the queue. A launch holds the runtime's lock from
+// its check to its queueing or run, so launches from several host threads
+// each go in whole.
 #include "instruction_set_choice.h"
 #include "launch_queue.h"
 
@@ -23,6 +25,7 @@ bool accept(const char* kernel, dim3 grid, dim3 block, size_t staticSharedBytes 
 
 void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kInitWaterLB", grid, block)) return;
     cpu_kernels::runQueuedLaunches();
@@ -31,6 +34,7 @@ void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 
 void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kCollision3", grid, block)) return;
     cpu_kernels::queueCollision(set, grid, block, f, fx, fy, h, fInitialized);
@@ -38,6 +42,7 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
 
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kStream", grid, block, kStreamTileFloats * sizeof(float))) return;
     cpu_kernels::queueStream(set, grid, block, f, fStream);
@@ -45,6 +50,7 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kIncrementForce", grid, block)) return;
     cpu_kernels::queueIncrementForce(set, grid, block, force);
@@ -53,6 +59,7 @@ void launchIncrementForce(dim3 grid, dim3 block, float* force)
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                     int height)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kRainDrop", grid, block)) return;
     cpu_kernels::runQueuedLaunches();
@@ -61,6 +68,7 @@ void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float str
 
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
+    const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kHeightMapToTexture", grid, block)) return;
     cpu_kernels::runQueuedLaunches();

@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "app/simulation_step.h"
 #include "cpu_backend/launch_workers.h"
 #include "cpu_backend/large_pages.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"
+#include "model/water_model.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 namespace {
@@ -185,6 +188,64 @@ TEST_F(CpuRuntime, InjectedLaunchFailureSkipsTheKernel)
     cudaFree(h);
 }
 
+// As on a GPU: an illegal address, a launch failure or a lost device leaves
+// the device unusable, for every later call of every thread, until reset.
+TEST_F(CpuRuntime, ADeviceLosingFailureIsReturnedByEveryLaterCall)
+{
+    float* h = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&h), 576 * sizeof(float)), cudaSuccess);
+    cpu_runtime::failCall("cudaLaunchKernel", 1, cudaErrorIllegalAddress);
+    launchInitWaterLB(dim3(1), dim3(576), h, h, h);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorIllegalAddress);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorIllegalAddress) << "taking it off does not clear it";
+    void* p = nullptr;
+    EXPECT_EQ(cudaMalloc(&p, 4), cudaErrorIllegalAddress);
+    EXPECT_EQ(cudaMemset(h, 0, 4), cudaErrorIllegalAddress);
+    std::thread([] { EXPECT_EQ(cudaDeviceSynchronize(), cudaErrorIllegalAddress); }).join();
+    EXPECT_TRUE(deviceCannotContinue());
+
+    // A failure that leaves the device usable is gone once taken off.
+    cpu_runtime::clearFailures();
+    cudaGetLastError();
+    EXPECT_FALSE(deviceCannotContinue());
+    cpu_runtime::failCall("cudaMemset", 1, cudaErrorLaunchOutOfResources);
+    EXPECT_EQ(cudaMemset(h, 0, 4), cudaErrorLaunchOutOfResources);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorLaunchOutOfResources);
+    EXPECT_FALSE(deviceCannotContinue());
+    EXPECT_EQ(cudaMemset(h, 0, 4), cudaSuccess);
+    EXPECT_EQ(cudaFree(h), cudaSuccess);
+}
+
+// The CUDA runtime may be called from several host threads: two threads
+// stepping models of their own at the same time get exactly what one
+// thread alone gets.
+TEST_F(CpuRuntime, TwoHostThreadsSteppingTheirOwnModelsGetTheSingleThreadResult)
+{
+    constexpr int kSteps = 40;
+    const auto run = [](std::vector<float>* depth) {
+        ModelPtr model = makeModel(288, 64);
+        if (model == nullptr) return;
+        for (int step = 0; step < kSteps; ++step) {
+            advanceWater(*model, step > 0);
+            if (step % 5 == 0) model->addRainDrop(40.0f + 7.0f * step, 30.0f, 0.0002f, 12.0f);
+        }
+        *depth = readScalarField(*model, model->h);
+    };
+    std::vector<float> alone;
+    run(&alone);
+    ASSERT_EQ(alone.size(), 288u * 64u);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::vector<float> first;
+        std::vector<float> second;
+        std::thread other(run, &second);
+        run(&first);
+        other.join();
+        ASSERT_TRUE(sameBits(first, alone, 288)) << "attempt " << attempt;
+        ASSERT_TRUE(sameBits(second, alone, 288)) << "attempt " << attempt;
+    }
+    EXPECT_EQ(cudaGetLastError(), cudaSuccess);
+}
+
 TEST_F(CpuRuntime, DefaultDeviceIsTheEmulatedOne)
 {
     int count = 0;
@@ -259,14 +320,19 @@ TEST_F(CpuRuntime, BlocksAreSpreadOverEveryHardwareThread)
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
     EXPECT_EQ(cpu_runtime::workerCount(), hardware);
     std::mutex mutex;
+    std::condition_variable arrived;
     std::set<std::thread::id> threads;
     std::atomic<size_t> blocksRun{0};
+    // Each thread's first range waits until every thread has taken one, so
+    // none can finish the work before the others wake, however loaded the
+    // machine. Should a worker never come, the wait gives up after a minute
+    // and the count below fails.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     cpu_runtime::runBlocksInParallel(4096, [&](size_t first, size_t end) {
-        // Long enough per range that every worker wakes before the work is gone.
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         blocksRun += end - first;
-        std::lock_guard<std::mutex> lock(mutex);
-        threads.insert(std::this_thread::get_id());
+        std::unique_lock<std::mutex> lock(mutex);
+        if (threads.insert(std::this_thread::get_id()).second) arrived.notify_all();
+        arrived.wait_until(lock, deadline, [&] { return threads.size() >= hardware; });
     });
     EXPECT_EQ(blocksRun.load(), 4096u);
     EXPECT_EQ(threads.size(), hardware);
