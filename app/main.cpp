@@ -8,6 +8,7 @@
 
 #include "display_pipeline.h"
 #include "frame_rate.h"
+#include "model/water_model.h"
 #include "shallow_water_app.h"
 
 // Asks the driver of a hybrid-graphics machine to run this process on the
@@ -51,7 +52,8 @@ void printUsage(const char* program)
                 "  -quiet      with -device=N, leave out that line\n"
                 "  --help      show this text\n"
                 "Exit status: 0 after the window is closed, 1 when the device, the model or the display\n"
-                "cannot be set up, 255 when no window or OpenGL context can be opened.\n",
+                "cannot be set up or the device fails so that it cannot continue, 255 when no window or\n"
+                "OpenGL context can be opened.\n",
                 program);
 }
 
@@ -95,7 +97,13 @@ int main(int argc, char** argv)
 
     FrameRateReadout frameRate;
     while (!glfwWindowShouldClose(window)) {
-        app->update();
+        // A device that cannot continue would fail every later call, frame
+        // after frame, over a frozen image: the run ends, as a failure.
+        if (!app->update()) {
+            reportDeviceCannotContinue();
+            glfwTerminate();
+            return 1;
+        }
         drawDisplay(app->program, app->texture, app->vao, app->quadVbo);
         glfwSwapBuffers(window);
         frameRate.frameShown();

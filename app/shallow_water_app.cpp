@@ -65,11 +65,12 @@ bool ShallowWaterApp::initialize(int argc, char** argv)
     return createQuadGeometry();
 }
 
-void ShallowWaterApp::update()
+bool ShallowWaterApp::update()
 {
-    advanceOneStep(*model, frameCounter);
-    model->updateDisplay();
+    if (!advanceOneStep(*model, frameCounter)) return false;
+    if (!model->updateDisplay() && deviceCannotContinue()) return false;
     refillDisplayTexture(texture, pixelBuffer);
+    return true;
 }
 
 void ShallowWaterApp::release()

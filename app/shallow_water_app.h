@@ -22,7 +22,10 @@ public:
     bool initialize(int argc, char** argv);
 
     // One frame: simulation step, rain, and the new image into the texture.
-    void update();
+    // A failed operation reports itself and the frame goes on; false when
+    // the failure left the device unable to continue (the frame stops there,
+    // and no later frame can run).
+    bool update();
 
     // Deletes the GL objects (except the program) and the model.
     void release();

@@ -29,7 +29,7 @@ double nextProbability(std::mt19937& rng)
 
 // Each call draws 1 + 3d outputs for d drops: a probability, then per drop
 // a column, a row and the next probability (drawn even after the fourth).
-void spawnRainDrops(WaterModel& model)
+bool spawnRainDrops(WaterModel& model)
 {
     if (rainRng == nullptr) rainRng = new std::mt19937(kRainSeed);
     std::mt19937& rng = *rainRng;
@@ -40,23 +40,26 @@ void spawnRainDrops(WaterModel& model)
         if (drops == kMaxDropsPerFrame) break;
         const uint32_t column = static_cast<uint32_t>(rng()) % kGridWidth;
         const uint32_t row = static_cast<uint32_t>(rng()) % kGridHeight;
-        model.addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius);
+        if (!model.addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius) &&
+            deviceCannotContinue())
+            return false;
         ++drops;
         probability = nextProbability(rng);
     }
+    return true;
 }
 
-void advanceWater(WaterModel& model, bool notFirstFrame)
+bool advanceWater(WaterModel& model, bool notFirstFrame)
 {
-    model.collide(notFirstFrame);
-    model.stream();
+    if (!model.collide(notFirstFrame) && deviceCannotContinue()) return false;
+    if (!model.stream() && deviceCannotContinue()) return false;
     model.swapDistributions();
-    model.decayForces();
+    return model.decayForces() || !deviceCannotContinue();
 }
 
-void advanceOneStep(WaterModel& model, int32_t& frameCounter)
+bool advanceOneStep(WaterModel& model, int32_t& frameCounter)
 {
-    advanceWater(model, frameCounter > 0);
-    spawnRainDrops(model);
+    if (!advanceWater(model, frameCounter > 0) || !spawnRainDrops(model)) return false;
     ++frameCounter;
+    return true;
 }

@@ -23,6 +23,18 @@ bool checkLastCudaError()
     return checkCudaStatus(cudaGetLastError());
 }
 
+bool deviceCannotContinue()
+{
+    // Every failure is taken off the last error once it is reported; only a
+    // sticky one is still there.
+    return cudaPeekAtLastError() != cudaSuccess;
+}
+
+void reportDeviceCannotContinue()
+{
+    std::fprintf(stderr, "The CUDA device cannot continue after this error; the run ends.\n");
+}
+
 namespace {
 
 // Sizes whose launches cover the grid exactly: multiples of 16 on both

@@ -58,3 +58,13 @@ bool checkCudaStatus(cudaError_t status);
 
 // checkCudaStatus of the runtime's last error, which it also clears.
 bool checkLastCudaError();
+
+// After a reported failure: whether the device can run nothing more. Some
+// errors (an illegal address, a launch failure, a lost device...) leave the
+// CUDA context unusable; the runtime then returns them to every later call,
+// and taking the last error off does not clear them. Frames cannot go on
+// after such an error.
+bool deviceCannotContinue();
+
+// The line, on standard error, that ends a run after such an error.
+void reportDeviceCannotContinue();

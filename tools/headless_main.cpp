@@ -28,22 +28,38 @@
 
 namespace {
 
-// Set by Ctrl-C: the frames stop, the progress line is ended, nothing is
-// written.
+// The signal that asked the run to stop (Ctrl-C, SIGTERM, or SIGHUP when the
+// terminal goes away), 0 while none did: the frames stop, the progress line
+// is ended, nothing is written, and the status is 128 + the signal's number,
+// as shells report it.
 volatile std::sig_atomic_t s_interrupted = 0;
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signalNumber)
 {
-    s_interrupted = 1;
+    s_interrupted = signalNumber;
 }
 
-constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
+constexpr int kStopSignals[] = {
+    SIGINT, SIGTERM,
+#if defined(SIGHUP)
+    SIGHUP,
+#endif
+};
 
-// The model and the pixel buffer, freed on every way out.
+void handleStopSignals(void (*handler)(int))
+{
+    for (const int signalNumber : kStopSignals) std::signal(signalNumber, handler);
+}
+
+// The model and the pixel buffer, freed on every way out that leaves the
+// device usable.
 class HeadlessSession {
 public:
     ~HeadlessSession()
     {
+        // A device that cannot continue would refuse every free, each with
+        // its line; its memory goes with the process.
+        if (deviceCannotContinue()) return;
         if (pixels != nullptr) checkCudaStatus(cudaFree(pixels));
         destroyWaterModel(model);
     }
@@ -71,8 +87,17 @@ public:
         bool videoWritten = true;
         std::vector<uint32_t> frameImage;
         for (*done = 0; *done < frames && s_interrupted == 0;) {
-            advanceOneStep(*model, frameCounter);
+            // A device that cannot continue ends the frames at its first
+            // failure, so that it is reported once.
+            if (!advanceOneStep(*model, frameCounter)) {
+                allPixelsWritten = false;
+                break;
+            }
             const bool pixelsWritten = model->writeDepthPixels(pixels) == cudaSuccess;
+            if (!pixelsWritten && deviceCannotContinue()) {
+                allPixelsWritten = false;
+                break;
+            }
             allPixelsWritten = pixelsWritten && allPixelsWritten;
             if (video != nullptr) {
                 videoWritten = pixelsWritten && readPixels(&frameImage) && video->writeFrame(frameImage);
@@ -85,6 +110,8 @@ public:
         }
         progress.finish();
         // Kernels may still be running on the GPU; the time must include them.
+        // A device that has already failed for good is not asked again.
+        if (!allPixelsWritten && deviceCannotContinue()) return false;
         return checkCudaStatus(cudaDeviceSynchronize()) && allPixelsWritten && videoWritten;
     }
 
@@ -136,28 +163,38 @@ int main(int argc, char** argv)
     if (!session.create()) return 1;
     if (options.bench) return session.bench(options.frames) ? 0 : 1;
 
+    // A stop signal from now on ends the run without writing anything. (The
+    // video's ffmpeg runs in a process group of its own, so that an
+    // interrupt from the terminal reaches this program alone.)
+    handleStopSignals(onInterrupt);
     VideoWriter video;
+    const auto stopped = [&](int framesRun) {
+        video.abandon();
+        std::fprintf(stderr, "Interrupted after %d of %d frames; nothing written.\n", framesRun, options.frames);
+        return 128 + s_interrupted;
+    };
     if (!options.videoPath.empty() &&
         !video.open(options.videoPath, kGridWidth, kGridHeight, options.videoFps))
         return 1;
 
-    std::signal(SIGINT, onInterrupt);
     const auto start = std::chrono::steady_clock::now();
     int framesRun = 0;
     bool framesDone = session.runFrames(options.frames, options.videoPath.empty() ? nullptr : &video, &framesRun);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (s_interrupted != 0) {
+    if (s_interrupted != 0) return stopped(framesRun);
+    if (!framesDone && deviceCannotContinue()) {
         video.abandon();
-        std::fprintf(stderr, "Interrupted after %d of %d frames; nothing written.\n", framesRun, options.frames);
-        return kInterruptedStatus;
+        reportDeviceCannotContinue();
+        return 1;
     }
-    std::signal(SIGINT, SIG_DFL);
     if (!options.videoPath.empty()) {
         if (framesDone)
-            framesDone = video.finish();
+            framesDone = video.finish(&s_interrupted);
         else
             video.abandon();
     }
+    // A stop while ffmpeg finished the video: no video, no image.
+    if (s_interrupted != 0) return stopped(framesRun);
 
     // Hashes and images only of frames that were all produced.
     bool outputsDone = framesDone;
@@ -179,7 +216,13 @@ int main(int argc, char** argv)
             outputsDone = writeGreyPng(options.pngPath, pixelWords, kGridWidth, kGridHeight);
     }
 
+    if (!outputsDone && deviceCannotContinue()) {
+        reportDeviceCannotContinue();
+        return 1;
+    }
     std::printf("%d frames in %.3f s, %.3f ms per frame\n", framesRun, seconds,
                 1000.0 * seconds / (framesRun > 0 ? framesRun : 1));
+    // A stop that came while the image was written found it complete.
+    if (s_interrupted != 0) return 128 + s_interrupted;
     return framesDone && outputsDone ? 0 : 1;
 }

@@ -1,5 +1,6 @@
-// Starting a program with a pipe to its standard input: popen on POSIX
-// systems, _popen on Windows (MinGW included).
+// Starting a program with a pipe to its standard input: through /bin/sh in
+// a process group of its own on POSIX systems, _popen on Windows (MinGW
+// included).
 #pragma once
 
 #include <cstdio>
@@ -16,7 +17,9 @@ std::string quoteArgument(const std::string& text);
 // Runs `command` through the command interpreter with a binary pipe to its
 // standard input; null when it cannot be started. On POSIX systems a
 // broken pipe is made an error of the write (SIGPIPE is ignored) rather than
-// the end of this process.
+// the end of this process, and the program runs in its own process group,
+// so that signals sent to this program's group (Ctrl-C on the terminal)
+// reach this program alone.
 std::FILE* openWritePipe(const std::string& command);
 
 // Closes the pipe and waits for the program: its exit status, or -1 when it

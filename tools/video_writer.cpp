@@ -80,13 +80,13 @@ bool VideoWriter::writeFrame(const std::vector<uint32_t>& pixels)
     return true;
 }
 
-bool VideoWriter::finish()
+bool VideoWriter::finish(const volatile std::sig_atomic_t* stopRequested)
 {
     if (pipe_ == nullptr) return false;
     std::FILE* pipe = pipe_;
     pipe_ = nullptr;
     const int status = closeWritePipe(pipe);
-    if (failed_) {
+    if (failed_ || (stopRequested != nullptr && *stopRequested != 0)) {
         abandonOutput(pending_);
         return false;
     }

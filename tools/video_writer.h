@@ -2,6 +2,7 @@
 // which encodes it as H.264 in 4:2:0 (yuv420p, which every player opens).
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -26,7 +27,9 @@ public:
 
     // Ends the stream, waits for ffmpeg and puts the file in place; false
     // (after a message) when ffmpeg failed or a frame could not be written.
-    bool finish();
+    // When *stopRequested has become non-zero by the time ffmpeg is done,
+    // the file is abandoned instead and false returned without a message.
+    bool finish(const volatile std::sig_atomic_t* stopRequested = nullptr);
 
     // Stops without a file: ffmpeg is waited for, its output removed.
     void abandon();

@@ -222,6 +222,34 @@ class HeadlessRunner(unittest.TestCase):
         self.assertRegex(last.decode(), r"^Interrupted after \d+ of 100000 frames; nothing written\.\n$")
         self.assertFalse(os.path.exists(os.path.join(tempfile.gettempdir(), "never.png")))
 
+    def test_stop_signals_to_the_process_group_end_the_run_with_nothing_written(self):
+        # As a terminal or a service manager sends them: to the whole process
+        # group. ffmpeg has a group of its own, so it neither complains of a
+        # broken pipe nor leaves its temporary file behind.
+        cases = [(signal.SIGINT, True), (signal.SIGTERM, False), (signal.SIGHUP, True)]
+        if shutil.which("ffmpeg") is None:
+            cases = [(number, False) for number, _ in cases]
+        for number, with_video in cases:
+            with self.subTest(signal=number.name, video=with_video), tempfile.TemporaryDirectory() as folder:
+                outputs = ["--png", os.path.join(folder, "last.png")]
+                if with_video:
+                    outputs += ["--video", os.path.join(folder, "run.mp4")]
+                process = subprocess.Popen([PROGRAM, "--frames", "100000", *outputs], stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True, start_new_session=True)
+                try:
+                    time.sleep(3)  # frames are running (and ffmpeg encoding them)
+                    self.assertIsNone(process.poll(), "the run ended by itself")
+                    os.killpg(process.pid, number)
+                    out, err = process.communicate(timeout=120)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                self.assertEqual(process.returncode, 128 + number)
+                self.assertEqual(out, "")
+                self.assertRegex(err, r"^Interrupted after \d+ of 100000 frames; nothing written\.\n$")
+                self.assertEqual(os.listdir(folder), [])
+
     def test_without_ffmpeg_a_video_is_refused_before_the_first_frame(self):
         with tempfile.TemporaryDirectory() as folder:
             video = os.path.join(folder, "run.mp4")
@@ -288,6 +316,23 @@ class HeadlessRunner(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("CUDA Runtime API error 701: too many resources requested for launch.", done.stdout)
         self.assertNotIn("fnv1a64", done.stdout)
+
+    def test_a_sticky_error_is_reported_once_and_ends_the_run(self):
+        # The second frame's streaming hits an illegal address; every later
+        # call would fail with it too (the frees included).
+        with tempfile.TemporaryDirectory() as folder:
+            image = os.path.join(folder, "last.png")
+            done = run("--frames", "50", "--checksum", "--png", image,
+                       env={"SHALLOW_WATER_CPU_FAIL": "cudaLaunchKernel:8:700"})
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stdout, "CUDA Runtime API error 700: an illegal memory access was encountered.\n")
+            self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
+            self.assertEqual(os.listdir(folder), [])
+        # Found only when the results are read back.
+        done = run("--frames", "2", "--checksum", env={"SHALLOW_WATER_CPU_FAIL": "cudaMemcpy:1:719"})
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stdout, "CUDA Runtime API error 719: unspecified launch failure.\n")
+        self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
 
 
 if __name__ == "__main__":

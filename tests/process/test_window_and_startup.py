@@ -52,6 +52,42 @@ class FailedStartUp(unittest.TestCase):
         self.assertEqual(err, "Failed to allocate CUDA LB water model on GPU.\n")
 
 
+class FailureDuringFrames(unittest.TestCase):
+    """Launches, in order: the initial state, then per frame the collision,
+    the streaming, two force decays and the pixels (no rain before frame
+    11)."""
+    DEVICE_LOST = "The CUDA device cannot continue after this error; the run ends.\n"
+
+    def test_a_failure_that_leaves_the_device_usable_is_reported_and_the_frames_go_on(self):
+        # The second frame's streaming is refused once.
+        with RunningProgram(SHALLOW_WATER_CPU_FAIL="cudaLaunchKernel:8:701") as program:
+            self.assertEqual(program.window()[0], 1)
+            self.assertTrue(program.frames_drawn_after(1.0), "the program ended by itself")
+            self.assertTrue(program.close())
+            status, out, err = program.wait()
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "CUDA Runtime API error 701: too many resources requested for launch.\n")
+
+    def test_a_sticky_error_is_reported_once_and_ends_the_run_with_status_1(self):
+        # Every later call would fail with it too: the failing launch's line
+        # once, no second frame's worth of lines, and the end.
+        for status_code, text in ((700, "an illegal memory access was encountered"),
+                                  (719, "unspecified launch failure"),
+                                  (46, "CUDA-capable device(s) is/are busy or unavailable")):
+            status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL=f"cudaLaunchKernel:8:{status_code}")
+            self.assertEqual(status, 1, status_code)
+            self.assertEqual(out, f"CUDA Runtime API error {status_code}: {text}.\n")
+            self.assertEqual(err, self.DEVICE_LOST)
+
+    def test_a_sticky_error_in_the_display_hand_over_prints_its_lines_then_ends(self):
+        # The second frame's map fails: reported twice, the unmap that is
+        # still tried fails with it, and the result once more.
+        status, out, err = run_to_end(SHALLOW_WATER_CPU_FAIL="cudaGraphicsMapResources:2:700")
+        self.assertEqual(status, 1)
+        self.assertEqual(out, "CUDA Runtime API error 700: an illegal memory access was encountered.\n" * 4)
+        self.assertEqual(err, self.DEVICE_LOST)
+
+
 class WindowSystemFailure(unittest.TestCase):
     """No window can be opened: status 255 (-1), with GLFW's own
     description of what failed and a line saying what could not be done."""
