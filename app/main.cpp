@@ -11,13 +11,20 @@
 #include "model/water_model.h"
 #include "shallow_water_app.h"
 
-// Asks the driver of a hybrid-graphics machine to run this process on the
-// discrete NVIDIA GPU. Exported from the Windows executable.
+// Ask the driver of a hybrid-graphics machine to run this process on the
+// discrete NVIDIA GPU: the first for CUDA, the second for OpenGL. Both are
+// needed, since the interop shares a buffer between the two and works only
+// when the GL context is on the GPU that runs CUDA. Exported from the
+// Windows executable.
 extern "C" {
 #if defined(_WIN32)
 __declspec(dllexport)
 #endif
 int NvOptimusEnablementCuda = 1;
+#if defined(_WIN32)
+__declspec(dllexport)
+#endif
+int NvOptimusEnablement = 1;
 }
 
 namespace {

@@ -162,12 +162,14 @@ class DisplayStartUpFailure(unittest.TestCase):
 
 
 class HybridGraphicsHint(unittest.TestCase):
-    def test_program_carries_the_discrete_gpu_request_with_value_1(self):
-        symbol = elf_symbol(os.path.realpath(PROGRAM), "NvOptimusEnablementCuda")
-        self.assertIsNotNone(symbol, "symbol not found")
-        binding, size, value = symbol
-        self.assertEqual(binding, 1, "not a global symbol")
-        self.assertEqual((size, value), (4, struct.pack("<i", 1)))
+    def test_program_carries_the_discrete_gpu_requests_with_value_1(self):
+        # One for CUDA, one for OpenGL: the interop needs both on the same GPU.
+        for name in ("NvOptimusEnablementCuda", "NvOptimusEnablement"):
+            symbol = elf_symbol(os.path.realpath(PROGRAM), name)
+            self.assertIsNotNone(symbol, f"{name} not found")
+            binding, size, value = symbol
+            self.assertEqual(binding, 1, f"{name} is not a global symbol")
+            self.assertEqual((size, value), (4, struct.pack("<i", 1)), name)
 
 
 if __name__ == "__main__":
