@@ -8,7 +8,7 @@ required_packages=(
     build-essential cmake pkg-config python3
     libglfw3-dev python3-glad libgl-dev libx11-dev libpng-dev
     libgtest-dev libgmock-dev
-    xvfb xauth
+    xvfb xauth mesa-utils
     ffmpeg
     clang-14 libclang-rt-14-dev
 )
