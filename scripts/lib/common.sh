@@ -7,6 +7,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 required_packages=(
     build-essential cmake pkg-config python3
     libglfw3-dev python3-glad libgl-dev libx11-dev libpng-dev
+    libegl-dev libegl-mesa0
     libgtest-dev libgmock-dev
     xvfb xauth mesa-utils
     ffmpeg

@@ -8,17 +8,14 @@
 #include "app/simulation_step.h"
 #include "tests/support/reference_model.h"
 #include "tests/support/device_test_support.h"
+#include "tests/support/regression_hashes.h"
 #include "tools/fnv1a.h"
 
 namespace {
 
-// Long enough for the first drop (frame 11) to spread for a few frames.
-constexpr int kFrames = 16;
-
-// Hashes of the depth and of the pixels after kFrames frames, as the
-// headless runner prints them for --frames 16 --checksum.
-constexpr uint64_t kDepthHash = 0xE80654DC6C12A64Cull;
-constexpr uint64_t kPixelHash = 0x595901E356B9F062ull;
+constexpr int kFrames = kRegressionFrames;
+constexpr uint64_t kDepthHash = kRegressionDepthHash;
+constexpr uint64_t kPixelHash = kRegressionPixelHash;
 
 struct Sample {
     const char* what;
