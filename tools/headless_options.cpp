@@ -52,7 +52,9 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "  --help       show this text\n"
                  "An output file is checked before the first frame, and written under a temporary name\n"
                  "beside it that replaces FILE only once complete. Exit status: 0 when everything was\n"
-                 "done, 1 when something failed, 2 for a wrong command line, 130 after Ctrl-C.\n",
+                 "done, 1 when something failed (the GPU failing so that it cannot continue included),\n"
+                 "2 for a wrong command line, 128 + the signal after Ctrl-C (130), SIGTERM (143) or\n"
+                 "SIGHUP (129), which stop the run with nothing written.\n",
                  program, program, kDefaultVideoFps, kDefaultBenchFrames);
 }
 
