@@ -62,41 +62,40 @@ class ProgramChoice(unittest.TestCase):
         name, _, offload = chosen[len("chosen: "):].partition(" ")
         return name, offload == "1nvidia", "\n".join(printed)
 
-    def test_without_an_nvidia_gpu_the_cpu_program_starts_silently(self):
-        self.assertEqual(self.choose(gpu=False, DISPLAY=":5", DISPLAY_GL_VENDOR="Mesa"),
-                         ("shallow-water-cpu", False, ""))
-        # A driver that lists no GPU (nvidia-smi fails) is no GPU either.
+    def test_the_cuda_program_only_where_the_displays_opengl_is_nvidias(self):
+        # (case, environment, program, render offload, words of the line printed or None for silence)
+        headless = "shallow-water-headless runs the simulation on the GPU without a display."
+        cases = [
+            ("no GPU", dict(gpu=False, DISPLAY=":5", DISPLAY_GL_VENDOR="NVIDIA Corporation"),
+             "shallow-water-cpu", False, None),
+            ("NVIDIA's OpenGL", dict(DISPLAY=":5", DISPLAY_GL_VENDOR="NVIDIA Corporation"),
+             "shallow-water", False, None),
+            ("no display", dict(DISPLAY_GL_VENDOR="NVIDIA Corporation"),
+             "shallow-water-cpu", False, ["no display", headless]),
+            ("Mesa's OpenGL", dict(DISPLAY=":5", DISPLAY_GL_VENDOR="Mesa"),
+             "shallow-water-cpu", False, ["display :5's OpenGL is Mesa's, not NVIDIA's", headless]),
+            ("PRIME", dict(DISPLAY=":5", DISPLAY_GL_VENDOR="Intel", OFFLOAD_RENDERS="1"),
+             "shallow-water", True, ["Intel's", "PRIME render offload"]),
+            ("no glxinfo", dict(glxinfo=False, DISPLAY=":5"),
+             "shallow-water-cpu", False, ["glxinfo, package mesa-utils", headless]),
+        ]
+        for case, env, program, offload, words in cases:
+            with self.subTest(case):
+                for stand_in in os.listdir(self.bin):
+                    os.remove(os.path.join(self.bin, stand_in))
+                name, offloaded, printed = self.choose(**env)
+                self.assertEqual((name, offloaded), (program, offload))
+                if words is None:
+                    self.assertEqual(printed, "")
+                else:
+                    self.assertEqual(len(printed.splitlines()), 1, printed)
+                    for word in words:
+                        self.assertIn(word, printed)
+
+    def test_a_driver_that_lists_no_gpu_is_no_gpu(self):
         write_program(self.bin, "nvidia-smi", "#!/bin/sh\necho 'NVIDIA-SMI has failed' >&2\nexit 9\n")
         self.assertEqual(self.choose(gpu=False, DISPLAY=":5", DISPLAY_GL_VENDOR="NVIDIA Corporation"),
                          ("shallow-water-cpu", False, ""))
-
-    def test_on_a_display_whose_opengl_is_nvidias_the_cuda_program_starts(self):
-        self.assertEqual(self.choose(DISPLAY=":5", DISPLAY_GL_VENDOR="NVIDIA Corporation"),
-                         ("shallow-water", False, ""))
-
-    def test_without_a_display_the_cpu_program_starts_and_the_headless_runner_is_named(self):
-        name, offload, printed = self.choose(DISPLAY_GL_VENDOR="NVIDIA Corporation")
-        self.assertEqual((name, offload), ("shallow-water-cpu", False))
-        self.assertIn("no display", printed)
-        self.assertIn("shallow-water-headless runs the simulation on the GPU without a display.", printed)
-
-    def test_a_display_drawn_by_another_driver_gets_the_cpu_program_with_the_reason(self):
-        name, offload, printed = self.choose(DISPLAY=":5", DISPLAY_GL_VENDOR="Mesa")
-        self.assertEqual((name, offload), ("shallow-water-cpu", False))
-        self.assertIn("display :5's OpenGL is Mesa's, not NVIDIA's", printed)
-        self.assertIn("shallow-water-headless runs the simulation on the GPU without a display.", printed)
-        self.assertEqual(len(printed.splitlines()), 1)
-
-    def test_prime_render_offload_is_asked_for_where_it_makes_the_opengl_nvidias(self):
-        name, offload, printed = self.choose(DISPLAY=":5", DISPLAY_GL_VENDOR="Intel", OFFLOAD_RENDERS="1")
-        self.assertEqual((name, offload), ("shallow-water", True))
-        self.assertIn("PRIME render offload", printed)
-
-    def test_an_unreadable_gl_vendor_gets_the_cpu_program_and_names_glxinfo(self):
-        name, offload, printed = self.choose(glxinfo=False, DISPLAY=":5")
-        self.assertEqual((name, offload), ("shallow-water-cpu", False))
-        self.assertIn("glxinfo, package mesa-utils", printed)
-
 
 if __name__ == "__main__":
     unittest.main()
