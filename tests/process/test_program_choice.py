@@ -15,6 +15,10 @@ GPU_LIST = "GPU 0: NVIDIA Stand-in (UUID: GPU-00000000-0000-0000-0000-0000000000
 # Answers as glxinfo -B does: the vendor of the display's OpenGL, NVIDIA's
 # when render offload is asked for and OFFLOAD_RENDERS is set.
 GLXINFO = """#!/bin/sh
+if [ -n "${GLXINFO_FAILS:-}" ]; then
+    echo "Error: unable to open display $DISPLAY" >&2
+    exit 1
+fi
 vendor="$DISPLAY_GL_VENDOR"
 if [ "${__NV_PRIME_RENDER_OFFLOAD:-}" = 1 ] && [ "${__GLX_VENDOR_LIBRARY_NAME:-}" = nvidia ] && \
    [ -n "${OFFLOAD_RENDERS:-}" ]; then
@@ -78,6 +82,8 @@ class ProgramChoice(unittest.TestCase):
              "shallow-water", True, ["Intel's", "PRIME render offload"]),
             ("no glxinfo", dict(glxinfo=False, DISPLAY=":5"),
              "shallow-water-cpu", False, ["glxinfo, package mesa-utils", headless]),
+            ("glxinfo fails", dict(DISPLAY=":5", GLXINFO_FAILS="1"),
+             "shallow-water-cpu", False, ["cannot be read", headless]),
         ]
         for case, env, program, offload, words in cases:
             with self.subTest(case):
