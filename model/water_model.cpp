@@ -92,3 +92,8 @@ void destroyWaterModel(WaterModel* model)
     if (model->graphicsResource != nullptr) checkCudaStatus(cudaGraphicsUnregisterResource(model->graphicsResource));
     std::free(model);
 }
+
+void forgetWaterModel(WaterModel* model)
+{
+    std::free(model);
+}

@@ -51,6 +51,11 @@ WaterModel* createWaterModel(int width, int height);
 // Frees every buffer and the display registration; null is allowed.
 void destroyWaterModel(WaterModel* model);
 
+// Frees the record alone, for a model whose device cannot continue: every
+// call that would free its buffers fails there, and they go with the
+// process. Null is allowed.
+void forgetWaterModel(WaterModel* model);
+
 // True for cudaSuccess; otherwise prints "CUDA Runtime API error ..." on
 // standard output, takes the reported status off the runtime's last error,
 // and returns false.

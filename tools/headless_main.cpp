@@ -59,7 +59,10 @@ public:
     {
         // A device that cannot continue would refuse every free, each with
         // its line; its memory goes with the process.
-        if (deviceCannotContinue()) return;
+        if (deviceCannotContinue()) {
+            forgetWaterModel(model);
+            return;
+        }
         if (pixels != nullptr) checkCudaStatus(cudaFree(pixels));
         destroyWaterModel(model);
     }

@@ -138,6 +138,27 @@ class GreyWater(unittest.TestCase):
             self.assertEqual((status, out, err), (0, "", ""))
 
 
+class FailureDuringFrames(unittest.TestCase):
+    def test_a_failure_that_leaves_the_device_usable_is_reported_and_the_frames_go_on(self):
+        # The second frame's streaming (the 8th launch) is refused once; the
+        # rain that starts in frame 11 shows that the frames went on.
+        with RunningProgram(SHALLOW_WATER_CPU_FAIL="cudaLaunchKernel:8:701") as program:
+            self.assertEqual(program.window()[0], 1)
+            deadline = time.monotonic() + 240
+            rings = 0
+            while rings < 200 and time.monotonic() < deadline and program.process.poll() is None:
+                time.sleep(1.0)
+                path = program.screenshot("display-after-a-failure.png")
+                if path is not None:
+                    _, _, rows = read_png_rgb(path)
+                    rings = sum(1 for row in rows for pixel in row if pixel != STILL_WATER)
+            self.assertGreaterEqual(rings, 200, "no rain rings: the frames did not go on")
+            self.assertTrue(program.close())
+            status, out, err = program.wait()
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "CUDA Runtime API error 701: too many resources requested for launch.\n")
+
+
 class DisplayStartUpFailure(unittest.TestCase):
     # Status 1, not 0, so that a script can tell these from a normal run.
     def test_failed_interop_registration_ends_with_status_1(self):
