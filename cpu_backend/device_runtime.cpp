@@ -271,7 +271,7 @@ cudaError_t cudaFree(void* devPtr)
 
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({{dst, count, true}, {src, count, false}});
     const cudaError_t status = callStatus("cudaMemcpy");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -291,7 +291,7 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 
 cudaError_t cudaMemset(void* devPtr, int value, size_t count)
 {
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true}});
     const cudaError_t status = callStatus("cudaMemset");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -324,7 +324,7 @@ cudaError_t cudaEventDestroy(cudaEvent_t event)
 
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 {
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({});
     if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     event->time = std::chrono::steady_clock::now();
     event->recorded = true;
@@ -358,7 +358,7 @@ cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cu
 
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({});
     const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
     if (injected != cudaSuccess) return recordStatus(injected);
     if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);

@@ -118,7 +118,7 @@ private:
     unsigned long long generation_ = 0;
 };
 
-std::atomic<void (*)()> queuedLaunchRunner{nullptr};
+std::atomic<QueuedLaunchRunner> queuedLaunchRunner{nullptr};
 
 WorkerPool& pool()
 {
@@ -153,14 +153,19 @@ void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, siz
     pool().run(blockCount, body);
 }
 
-void setQueuedLaunchRunner(void (*runner)())
+void setQueuedLaunchRunner(QueuedLaunchRunner runner)
 {
     queuedLaunchRunner.store(runner);
 }
 
 void runQueuedLaunches()
 {
-    if (void (*runner)() = queuedLaunchRunner.load()) runner();
+    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(nullptr, 0, true);
+}
+
+void runQueuedLaunchesTouching(std::initializer_list<DeviceSpan> spans)
+{
+    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(spans.begin(), spans.size(), false);
 }
 
 void recordLaunches(bool enabled)

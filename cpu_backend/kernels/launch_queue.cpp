@@ -34,9 +34,62 @@ constexpr QueuedKernel kFrameOrder[] = {QueuedKernel::kCollision, QueuedKernel::
                                         QueuedKernel::kDecay};
 constexpr size_t kFrameLaunches = sizeof kFrameOrder / sizeof kFrameOrder[0];
 
+struct Range {
+    uintptr_t begin;
+    uintptr_t end;
+
+    bool overlaps(const Range& other) const { return begin < other.end && other.begin < end; }
+    bool operator==(const Range& other) const { return begin == other.begin && end == other.end; }
+};
+
+Range floats(const void* p, unsigned long long count)
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    return {begin, begin + static_cast<uintptr_t>(count * sizeof(float))};
+}
+
+Range bytes(const void* p, size_t count)
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t end = begin + count < begin ? UINTPTR_MAX : begin + count;
+    return {begin, end};
+}
+
+// Values that a frame step left owed in f: the collided values that it
+// streamed into `source` and did not write back. Streaming moved each of
+// them to exactly one place, so they are the inverse streaming of `source`.
+struct OwedDistribution {
+    const KernelSet* set;
+    float* f;
+    const float* source;
+    int width;
+    int height;
+
+    Range fRange() const { return floats(f, static_cast<unsigned long long>(width) * height * 9); }
+    Range sourceRange() const { return floats(source, static_cast<unsigned long long>(width) * height * 9); }
+};
+
+// What a launch or a runtime call reads and writes: up to five ranges, or
+// anywhere (a shape whose extent is not plain, a synchronisation).
+struct Touched {
+    struct Use {
+        Range range;
+        bool written;
+    };
+    Use uses[5];
+    int count = 0;
+    bool anywhere = false;
+
+    void add(const void* p, unsigned long long floatCount, bool written)
+    {
+        uses[count++] = {floats(p, floatCount), written};
+    }
+};
+
 struct LaunchQueue {
     std::mutex mutex;
     std::vector<QueuedLaunch> launches;  // never more than one frame's
+    std::vector<OwedDistribution> owed;  // at most one per distribution array
 };
 
 LaunchQueue& launchQueue()
@@ -46,9 +99,92 @@ LaunchQueue& launchQueue()
 }
 
 std::atomic<unsigned long long> fusedSteps{0};
+std::atomic<unsigned long long> owedSettled{0};
+
+// One-dimensional kernels index cells by blockIdx.x * blockDim.x +
+// threadIdx.x in 24-bit arithmetic: below grid.x * block.x while that is at
+// most 2^23, anywhere past it.
+bool cellsOfLaunch(dim3 grid, dim3 block, unsigned long long* cells)
+{
+    *cells = static_cast<unsigned long long>(grid.x) * block.x;
+    return *cells <= (1u << 23);
+}
+
+Touched touchedBy(const QueuedLaunch& launch)
+{
+    Touched touched;
+    unsigned long long cells = 0;
+    switch (launch.kernel) {
+    case QueuedKernel::kCollision:
+        touched.anywhere = !cellsOfLaunch(launch.grid, launch.block, &cells);
+        touched.add(launch.f, cells * 9, true);
+        touched.add(launch.fx, cells, false);
+        touched.add(launch.fy, cells, false);
+        touched.add(launch.h, cells, true);
+        break;
+    case QueuedKernel::kStream:
+        cells = static_cast<unsigned long long>(launch.grid.x) * launch.grid.y * kStreamTile * kStreamTile;
+        touched.anywhere = cells > (1u << 23) || launch.block.x != kStreamTileWithBorder ||
+                           launch.block.y != kStreamTileWithBorder || launch.block.z != 1;
+        touched.add(launch.f, cells * 9, false);
+        touched.add(launch.fStream, cells * 9, true);
+        break;
+    case QueuedKernel::kDecay:
+        touched.anywhere = !cellsOfLaunch(launch.grid, launch.block, &cells);
+        touched.add(launch.force, cells, true);
+        break;
+    }
+    return touched;
+}
+
+// Owed values come due when anything may read or overwrite the array that
+// owes them, or change the streamed array they are recovered from. Takes
+// them out of the list; the caller pays them, outside the lock.
+std::vector<OwedDistribution> takeDue(LaunchQueue& q, const Touched& touched)
+{
+    std::vector<OwedDistribution> due;
+    for (size_t i = 0; i < q.owed.size();) {
+        const OwedDistribution& owed = q.owed[i];
+        bool isDue = touched.anywhere;
+        for (int u = 0; u < touched.count && !isDue; ++u) {
+            const Touched::Use& use = touched.uses[u];
+            isDue = use.range.overlaps(owed.fRange()) || (use.written && use.range.overlaps(owed.sourceRange()));
+        }
+        if (isDue) {
+            due.push_back(owed);
+            q.owed.erase(q.owed.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    return due;
+}
+
+void pay(const std::vector<OwedDistribution>& due)
+{
+    for (const OwedDistribution& owed : due) {
+        // A frame step leaves values owed only where streaming moves each
+        // value once, which is what unstream needs.
+        owed.set->unstream(owed.source, owed.f, owed.width, owed.height);
+        owedSettled.fetch_add(1);
+    }
+}
+
+// Pays what a launch or call touching `touched` makes due.
+void payDue(const Touched& touched)
+{
+    LaunchQueue& q = launchQueue();
+    std::vector<OwedDistribution> due;
+    {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        due = takeDue(q, touched);
+    }
+    pay(due);
+}
 
 void runAlone(const QueuedLaunch& launch)
 {
+    payDue(touchedBy(launch));
     switch (launch.kernel) {
     case QueuedKernel::kCollision:
         launch.set->collision3(launch.grid, launch.block, launch.f, launch.fx, launch.fy, launch.h,
@@ -68,17 +204,6 @@ bool coversCells(dim3 grid, dim3 block, unsigned long long cells)
 {
     return grid.y == 1 && grid.z == 1 && block.y == 1 && block.z == 1 &&
            static_cast<unsigned long long>(grid.x) * block.x == cells;
-}
-
-struct Range {
-    uintptr_t begin;
-    uintptr_t end;
-};
-
-Range floats(const void* p, unsigned long long count)
-{
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
-    return {begin, begin + static_cast<uintptr_t>(count * sizeof(float))};
 }
 
 // Whether a whole frame's launches do what one FrameStep does: the same
@@ -111,20 +236,61 @@ bool makeFrameStep(const std::vector<QueuedLaunch>& launches, FrameStep* step)
                             floats(fy, cells), floats(collision.h, cells)};
     for (size_t a = 0; a < 5; ++a)
         for (size_t b = a + 1; b < 5; ++b)
-            if (ranges[a].begin < ranges[b].end && ranges[b].begin < ranges[a].end) return false;
+            if (ranges[a].overlaps(ranges[b])) return false;
 
     *step = FrameStep{collision.f, stream.fStream, fx, fy, collision.h, collision.fInitialized,
-                      static_cast<int>(width), static_cast<int>(height)};
+                      static_cast<int>(width), static_cast<int>(height), true};
     return true;
+}
+
+// Before a frame step: values owed in the step's streaming target are
+// cancelled, since the streaming overwrites every one of them and nothing
+// else in the step reads them; any other owed values that the step reads or
+// whose source it changes are paid first.
+void settleBeforeFrameStep(const FrameStep& step)
+{
+    const unsigned long long cells = static_cast<unsigned long long>(step.width) * step.height;
+    const Range target = floats(step.fStream, cells * 9);
+    Touched others;
+    others.add(step.f, cells * 9, true);  // read, and then collided or owed
+    others.add(step.fx, cells, true);
+    others.add(step.fy, cells, true);
+    others.add(step.h, cells, true);
+    LaunchQueue& q = launchQueue();
+    std::vector<OwedDistribution> due;
+    {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        for (size_t i = 0; i < q.owed.size();) {
+            const OwedDistribution& owed = q.owed[i];
+            bool readElsewhere = false;
+            for (int u = 0; u < others.count; ++u) readElsewhere = readElsewhere || others.uses[u].range.overlaps(owed.fRange());
+            if (owed.fRange() == target && !readElsewhere)
+                q.owed.erase(q.owed.begin() + static_cast<std::ptrdiff_t>(i));
+            else
+                ++i;
+        }
+        others.add(step.fStream, cells * 9, true);
+        due = takeDue(q, others);
+    }
+    pay(due);
 }
 
 void runLaunches(const std::vector<QueuedLaunch>& launches)
 {
     if (launches.empty()) return;
     FrameStep step;
-    if (makeFrameStep(launches, &step) && launches[0].set->frameStep(step)) {
-        fusedSteps.fetch_add(1);
-        return;
+    if (makeFrameStep(launches, &step)) {
+        settleBeforeFrameStep(step);
+        const FrameStepRun run = launches[0].set->frameStep(step);
+        if (run != FrameStepRun::kNotRun) {
+            fusedSteps.fetch_add(1);
+            if (run == FrameStepRun::kFOwed) {
+                LaunchQueue& q = launchQueue();
+                std::lock_guard<std::mutex> lock(q.mutex);
+                q.owed.push_back({launches[0].set, step.f, step.fStream, step.width, step.height});
+            }
+            return;
+        }
     }
     for (const QueuedLaunch& launch : launches) runAlone(launch);
 }
@@ -136,14 +302,47 @@ std::vector<QueuedLaunch> takeQueued(LaunchQueue& q)
     return taken;
 }
 
+// Runs what waits, then pays what `touched` makes due.
+void runQueuedThenPay(const Touched& touched)
+{
+    LaunchQueue& q = launchQueue();
+    std::vector<QueuedLaunch> ready;
+    {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        ready = takeQueued(q);
+    }
+    runLaunches(ready);
+    payDue(touched);
+}
+
+// The runtime's runner, before its calls that touch device memory.
+void runQueuedForRuntime(const cpu_runtime::DeviceSpan* spans, size_t count, bool anywhere)
+{
+    Touched touched;
+    touched.anywhere = anywhere;
+    for (size_t i = 0; i < count && !touched.anywhere; ++i) {
+        if (touched.count == 5) {
+            touched.anywhere = true;
+            break;
+        }
+        touched.uses[touched.count++] = {bytes(spans[i].begin, spans[i].bytes), spans[i].written};
+    }
+    runQueuedThenPay(touched);
+}
+
+void installRunner()
+{
+    // The runtime runs the queue before any call that depends on it.
+    static const bool installed = (cpu_runtime::setQueuedLaunchRunner(runQueuedForRuntime), true);
+    (void)installed;
+}
+
 // Queues a launch. The queue only ever holds the start of one frame: a
 // launch that does not continue it first runs what waits, and the launch
 // that completes it runs the frame.
 void enqueue(const QueuedLaunch& launch)
 {
-    // The runtime runs the queue before any call that depends on it.
-    static const bool runnerInstalled = (cpu_runtime::setQueuedLaunchRunner(runQueuedLaunches), true);
-    (void)runnerInstalled;
+    installRunner();
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> earlier;
     std::vector<QueuedLaunch> frame;
@@ -185,18 +384,29 @@ void queueIncrementForce(const KernelSet& set, dim3 grid, dim3 block, float* for
 
 void runQueuedLaunches()
 {
-    LaunchQueue& q = launchQueue();
-    std::vector<QueuedLaunch> ready;
-    {
-        std::lock_guard<std::mutex> lock(q.mutex);
-        ready = takeQueued(q);
-    }
-    runLaunches(ready);
+    Touched anywhere;
+    anywhere.anywhere = true;
+    runQueuedThenPay(anywhere);
+}
+
+void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere)
+{
+    installRunner();
+    Touched touched;
+    touched.anywhere = anywhere || spans.size() > 5;
+    for (const LaunchSpan& span : spans)
+        if (!touched.anywhere) touched.add(span.begin, span.floats, span.written);
+    runQueuedThenPay(touched);
 }
 
 unsigned long long fusedFrameSteps()
 {
     return fusedSteps.load();
+}
+
+unsigned long long owedDistributionsPaid()
+{
+    return owedSettled.load();
 }
 
 }  // namespace cpu_kernels

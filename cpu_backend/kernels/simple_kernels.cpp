@@ -63,13 +63,14 @@ struct TransposedCell {
     float& operator[](int k) const { return cell[k * kCollisionChunk]; }
 };
 
-// Collides `count` consecutive cells, at most a chunk. The flag is a
-// template argument so that the compiler drops the untaken branch and
-// vectorises across cells; the fields never overlap, and saying so spares
-// the loop its alias checks.
+// Collides `count` consecutive cells, at most a chunk, from `values` into
+// `collided` (the same place, or another). The flag is a template argument
+// so that the compiler drops the untaken branch and vectorises across
+// cells; the fields never overlap, and saying so spares the loop its alias
+// checks.
 template <bool kInitialized>
-void collideChunk(float* values, const float* __restrict forceX, const float* __restrict forceY,
-                  float* __restrict depths, int count)
+void collideChunk(const float* values, float* collided, const float* __restrict forceX,
+                  const float* __restrict forceY, float* __restrict depths, int count)
 {
     alignas(64) float transposed[9 * kCollisionChunk];
     // Whole groups of cells move with vector permutes, the rest one by one.
@@ -83,29 +84,39 @@ void collideChunk(float* values, const float* __restrict forceX, const float* __
     for (int c = 0; c < count; ++c)
         depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
     for (int c = 0; c < grouped; c += kTransposeCells)
-        rowsToCells(transposed + c, kCollisionChunk, values + c * 9);
+        rowsToCells(transposed + c, kCollisionChunk, collided + c * 9);
     for (int c = grouped; c < count; ++c)
-        for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kCollisionChunk + c];
+        for (int k = 0; k < 9; ++k) collided[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 
-// Collides `count` consecutive cells from `first` on, in chunks.
+void collideChunk(bool fInitialized, const float* values, float* collided, const float* forceX, const float* forceY,
+                  float* depths, int count)
+{
+    if (fInitialized)
+        collideChunk<true>(values, collided, forceX, forceY, depths, count);
+    else
+        collideChunk<false>(values, collided, forceX, forceY, depths, count);
+}
+
+// Collides `count` consecutive cells from `first` on in place, in chunks.
 void collideCells(float* f, const float* fx, const float* fy, float* h, bool fInitialized, size_t first, int count)
 {
     for (int done = 0; done < count; done += kCollisionChunk) {
         const size_t start = first + static_cast<size_t>(done);
-        const int chunk = std::min(kCollisionChunk, count - done);
-        if (fInitialized)
-            collideChunk<true>(f + start * 9, fx + start, fy + start, h + start, chunk);
-        else
-            collideChunk<false>(f + start * 9, fx + start, fy + start, h + start, chunk);
+        collideChunk(fInitialized, f + start * 9, f + start * 9, fx + start, fy + start, h + start,
+                     std::min(kCollisionChunk, count - done));
     }
 }
 
 }  // namespace
 
-void collideAndDecayCells(const FrameStep& step, size_t first, int count)
+void collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided)
 {
-    collideCells(step.f, step.fx, step.fy, step.h, step.fInitialized, first, count);
+    for (int done = 0; done < count; done += kCollisionChunk) {
+        const size_t start = first + static_cast<size_t>(done);
+        collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, step.fx + start,
+                     step.fy + start, step.h + start, std::min(kCollisionChunk, count - done));
+    }
     const int end = static_cast<int>(first) + count;
     for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fx);
     for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fy);

@@ -1,8 +1,10 @@
 // The CPU runtime queues a frame's collision, streaming and force decays
-// and runs them as one pass over memory. Whatever the launches and
-// whatever comes between them, every array must end exactly as when each
-// launch runs alone before the next call (the reference here: a device
-// synchronisation after every launch), in every compiled set of the kernels.
+// and runs them as one pass over memory, which leaves the collided values
+// owed in f until something could see them. Whatever the launches and
+// whatever comes between them, every array must read, wherever it can be
+// read, exactly as when each launch runs alone before the next call (the
+// reference here: a device synchronisation after every launch), in every
+// compiled set of the kernels.
 #include <functional>
 
 #include "cpu_backend/kernels/instruction_set_choice.h"
@@ -47,6 +49,11 @@ struct FrameArrays {
         for (float* p : {f, fStream, fx, fy, h}) cudaFree(p);
     }
 
+    // What the launches showed along the way: copies read back at chosen
+    // points, compared between the two runs as the final contents are.
+    mutable std::vector<std::vector<float>> seen;
+    void see(const float* p, size_t count) const { seen.push_back(readDevice(p, count)); }
+
     size_t cells() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
 
     // Every array, f and fStream included, in one list.
@@ -82,14 +89,21 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
     const unsigned long long fused = cpu_kernels::fusedFrameSteps() - before;
+    const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     EXPECT_EQ(cpu_kernels::fusedFrameSteps() - before, fused) << "a synchronised launch must run alone";
+
+    EXPECT_EQ(cpu_kernels::owedDistributionsPaid() - paidBefore, 0u)
+        << "with a synchronisation after every launch nothing is ever owed";
 
     const char* names[] = {"f", "fStream", "fx", "fy", "h"};
     const std::vector<std::vector<float>> aloneContents = alone.contents();
     for (size_t a = 0; a < 5; ++a)
         EXPECT_TRUE(sameBits(queuedContents[a], aloneContents[a], queued.width, a < 2 ? 9 : 1)) << names[a];
+    EXPECT_EQ(queued.seen.size(), alone.seen.size());
+    for (size_t i = 0; i < std::min(queued.seen.size(), alone.seen.size()); ++i)
+        EXPECT_TRUE(sameBits(queued.seen[i], alone.seen[i], queued.width, 9)) << "read back " << i;
     return fused;
 }
 
@@ -167,6 +181,83 @@ TEST_P(LaunchQueue, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
         SCOPED_TRACE(c.what);
         EXPECT_EQ(runBothWays(3, 2, 11, c.frame), c.onePassSteps);
     }
+}
+
+TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
+{
+    using Step = std::function<void()>;
+    // The program's frame: after it f owes its collided values, which
+    // streaming moved into fStream.
+    auto frame = [](const FrameArrays& a, const Step& step) {
+        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const FrameArrays&, const Step&)> launches;
+    };
+    const Case cases[] = {
+        {"a copy from f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             a.see(a.f, a.cells() * 9);
+         }},
+        {"a copy into part of fStream",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             const std::vector<float> values(a.cells(), 0.25f);
+             EXPECT_EQ(cudaMemcpy(a.fStream + a.cells(), values.data(), values.size() * 4, cudaMemcpyHostToDevice),
+                       cudaSuccess);
+         }},
+        {"a memset of fStream",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fStream, 0, a.cells() * 36), cudaSuccess);
+         }},
+        {"a streaming launch that reads f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             a.stream(), step();
+         }},
+        {"a collision of fStream, in place, before a rain drop",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.fStream, a.fx, a.fy, a.h, true);
+             step();
+             launchRainDrop(dim3(1, 1), dim3(16, 16), 3, 3, 4.0f, 0.004f, a.fx, a.fy, a.width, a.height);
+             step();
+             a.see(a.f, a.cells() * 9);
+         }},
+        {"a second frame on the same arrays, which reads f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             frame(a, step);
+         }},
+        {"frames as the program runs them, each streaming back into the array that owes",
+         [&](const FrameArrays& a, const Step& step) {
+             FrameArrays& swapped = const_cast<FrameArrays&>(a);
+             for (int i = 0; i < 3; ++i) {
+                 frame(a, step);
+                 std::swap(swapped.f, swapped.fStream);
+             }
+             a.see(a.fStream, a.cells() * 9);
+         }},
+        {"a synchronisation, after which the host reads device memory",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+             a.seen.emplace_back(a.f, a.f + a.cells() * 9);
+         }},
+    };
+    // One tile, whose every cell is in a tile on the walls; narrow rows;
+    // and bands of many rows, so that each worker's buffer of collided rows
+    // is reused.
+    for (const dim3 tiles : {dim3(1, 1), dim3(3, 2), dim3(4, 9)})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << ", " << tiles.x << " x " << tiles.y << " tiles");
+            const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
+            EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
+            EXPECT_GE(cpu_kernels::owedDistributionsPaid() - paidBefore, 1u) << "nothing was owed";
+        }
 }
 
 }  // namespace
