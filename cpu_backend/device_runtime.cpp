@@ -46,6 +46,16 @@ bool isDeviceRange(const void* p, size_t count)
     return start >= it->first && count <= it->second - static_cast<size_t>(start - it->first);
 }
 
+// The size of the block that cudaMalloc returned at p; 0 for any other
+// pointer.
+size_t allocationSize(const void* p)
+{
+    AllocationTable& table = allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.sizes.find(static_cast<const char*>(p));
+    return it == table.sizes.end() ? 0 : it->second;
+}
+
 // A call's status: the injected failure if one is armed, else no device,
 // else success. Failures become the last error.
 cudaError_t callStatus(const char* name)
@@ -223,7 +233,8 @@ cudaError_t cudaGetDevice(int* device)
 
 cudaError_t cudaDeviceReset(void)
 {
-    cpu_runtime::runQueuedLaunches();
+    // Every block may go: all of memory counts as written.
+    cpu_runtime::runQueuedLaunchesTouching({{nullptr, SIZE_MAX, true}});
     const cudaError_t status = callStatus("cudaDeviceReset");
     if (status != cudaSuccess) return status;
     cpu_runtime::freeAllAllocations();
@@ -255,7 +266,9 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
 
 cudaError_t cudaFree(void* devPtr)
 {
-    cpu_runtime::runQueuedLaunches();
+    // Whatever is owed in the block, or recovered from it, is paid first,
+    // and whatever was known of its contents forgotten.
+    cpu_runtime::runQueuedLaunchesTouching({{devPtr, cpu_runtime::allocationSize(devPtr), true}});
     const cudaError_t status = callStatus("cudaFree");
     if (status != cudaSuccess) return status;
     if (devPtr == nullptr) return cudaSuccess;
@@ -297,6 +310,7 @@ cudaError_t cudaMemset(void* devPtr, int value, size_t count)
     if (count == 0) return cudaSuccess;
     if (!cpu_runtime::isDeviceRange(devPtr, count)) return recordStatus(cudaErrorInvalidValue);
     std::memset(devPtr, value, count);
+    if (value % 256 == 0) cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true, true}});
     return cudaSuccess;
 }
 

@@ -33,11 +33,13 @@ void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, siz
 // device or reads its clock runs it first, so no caller ever sees a launch
 // that has not yet run, or a value not yet stored.
 
-// Device memory that a call is about to read, or write.
+// Device memory that a call is about to read, or write; or, reported once
+// the call is done, that it has filled with zero bytes.
 struct DeviceSpan {
     const void* begin;
     size_t bytes;
     bool written;
+    bool zeroed = false;
 };
 
 // The runner: runs what waits, then makes good whatever is owed in
@@ -46,7 +48,7 @@ using QueuedLaunchRunner = void (*)(const DeviceSpan* spans, size_t count, bool 
 void setQueuedLaunchRunner(QueuedLaunchRunner runner);
 
 // Before a call that may see any device memory (a synchronisation, after
-// which the host may read anything; a free; a reset).
+// which the host may read anything; a reset).
 void runQueuedLaunches();
 
 // Before a call that touches only these spans (none: no device memory, as

@@ -17,6 +17,7 @@
 #include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -60,8 +61,14 @@ FrameStepRun runFrameStep(const FrameStep& step)
     const int bands = static_cast<int>(std::min<unsigned>(static_cast<unsigned>(step.height),
                                                           kBandsPerWorker * cpu_runtime::workerCount()));
     auto firstRow = [&](int band) { return static_cast<int>(static_cast<long long>(band) * step.height / bands); };
+    // What the pass moves in memory, for the benchmark: force segments
+    // counted as they are touched, rows of f written in place.
+    std::atomic<unsigned long long> forceSegments{0};
+    std::atomic<unsigned long long> rowsWrittenInPlace{0};
     auto collideRow = [&](int y, float* collided) {
-        collideAndDecayCells(step, static_cast<size_t>(y) * step.width, step.width, collided);
+        forceSegments.fetch_add(static_cast<unsigned long long>(
+            collideAndDecayCells(step, static_cast<size_t>(y) * step.width, step.width, collided)));
+        if (collided == f + static_cast<size_t>(y) * rowFloats) rowsWrittenInPlace.fetch_add(1);
     };
     auto rowOfF = [&](int y) { return f + static_cast<size_t>(y) * rowFloats; };
 
@@ -96,6 +103,14 @@ FrameStepRun runFrameStep(const FrameStep& step)
         }
         cpu_runtime::finishCopiesBypassingCache();
     });
+    if (step.movedBytes != nullptr) {
+        // f read (unless the first step starts from still water) and the
+        // rows written back; fStream and h written; each force segment
+        // touched read and written once.
+        const unsigned long long cells = static_cast<unsigned long long>(step.width) * step.height;
+        *step.movedBytes = (step.fInitialized ? cells * 36 : 0) + rowsWrittenInPlace.load() * rowFloats * 4 +
+                           cells * (36 + 4) + forceSegments.load() * kZeroSegmentCells * 4 * 2;
+    }
     return leaveOwed ? FrameStepRun::kFOwed : FrameStepRun::kFWritten;
 }
 

@@ -38,6 +38,7 @@ void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
     const unsigned long long cells = cellsOf(grid, block, &plain);
     cpu_kernels::runQueuedLaunchesBefore({{h, cells, true}, {fx, cells, true}, {fy, cells, true}}, !plain);
     set.initWaterLB(grid, block, h, fx, fy);
+    if (plain) cpu_kernels::noteForcesCleared(fx, fy, cells);
 }
 
 void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
@@ -70,7 +71,10 @@ void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float str
     // indices while the grid has at most 2^23 cells.
     const bool plain = width > 0 && height > 0 && static_cast<long long>(width) * height <= (1 << 23);
     const unsigned long long cells = plain ? static_cast<unsigned long long>(width) * static_cast<unsigned>(height) : 0;
-    cpu_kernels::runQueuedLaunchesBefore({{fx, cells, true}, {fy, cells, true}}, !plain);
+    // Owed values anywhere in the two fields come due; known zeros are
+    // forgotten only in the drop's square.
+    cpu_kernels::runQueuedLaunchesBefore({{fx, cells, true}, {fy, cells, true}}, !plain, false);
+    cpu_kernels::noteRainDropWritten(fx, fy, width, height, grid, block, x, y);
     set.rainDrop(grid, block, x, y, radius, strength, fx, fy, width, height);
 }
 

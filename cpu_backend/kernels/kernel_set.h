@@ -9,12 +9,21 @@
 
 #include "kernels/kernel_launch.h"
 
+#include <cstdint>
+
+// A force field's cells in segments of 16 (one 64-byte line), each of which
+// may be known to hold only +0.0.
+constexpr int kZeroSegmentCells = 16;
+
 // One frame's collision, streaming and force decays, as one pass may run
 // them: f collided (depth to h), streamed into fStream, and both force
 // fields decayed. The five arrays never overlap. With mayLeaveFOwed the
 // pass need not write the collided values back to f where streaming moves
 // each value exactly once: they are then owed, recoverable from fStream
-// (KernelSet::unstream).
+// (KernelSet::unstream). Where a force field has a map of its segments
+// (one byte each, non-zero where the segment holds only +0.0), the pass
+// neither reads nor writes the known segments, the collision taking +0.0
+// there, and updates the map from the decay's results.
 struct FrameStep {
     float* f;
     float* fStream;
@@ -25,6 +34,9 @@ struct FrameStep {
     int width;
     int height;
     bool mayLeaveFOwed;
+    uint8_t* fxZeroSegments;  // null: nothing known
+    uint8_t* fyZeroSegments;
+    unsigned long long* movedBytes;  // out: the bytes the pass read and wrote in these arrays
 };
 
 // How a frame step ran, if it did.

@@ -1,6 +1,7 @@
 // What waits in the launch queue, and when it makes one frame step.
 #include "launch_queue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -86,10 +87,50 @@ struct Touched {
     }
 };
 
+// A force field's segments of kZeroSegmentCells cells (64 bytes) that are
+// known to hold only +0.0: set by kInitWaterLB, a memset of zeros, or a
+// frame step's decay whose results were all +0.0; cleared by any other
+// write. A frame step neither reads nor writes the known ones.
+struct KnownZeros {
+    const float* field;
+    unsigned long long cells;  // a multiple of kZeroSegmentCells
+    std::vector<uint8_t> zero;  // per segment: 1 where known
+
+    Range range() const { return floats(field, cells); }
+
+    // Segments first .. end - 1 that `written` overlaps, or covers whole.
+    void segmentsOf(const Range& written, bool whole, size_t* first, size_t* end) const
+    {
+        const Range own = range();
+        const uintptr_t begin = std::max(written.begin, own.begin) - own.begin;
+        const uintptr_t stop = std::min(written.end, own.end) - own.begin;
+        constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);
+        *first = whole ? (begin + segmentBytes - 1) / segmentBytes : begin / segmentBytes;
+        *end = whole ? stop / segmentBytes : (stop + segmentBytes - 1) / segmentBytes;
+    }
+    void forget(const Range& written)
+    {
+        if (!written.overlaps(range())) return;
+        size_t first = 0, end = 0;
+        segmentsOf(written, false, &first, &end);
+        std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 0);
+    }
+    void zeroed(const Range& filled)
+    {
+        if (!filled.overlaps(range())) return;
+        forget(filled);  // partly covered segments
+        size_t first = 0, end = 0;
+        segmentsOf(filled, true, &first, &end);
+        if (first < end)
+            std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 1);
+    }
+};
+
 struct LaunchQueue {
     std::mutex mutex;
     std::vector<QueuedLaunch> launches;  // never more than one frame's
     std::vector<OwedDistribution> owed;  // at most one per distribution array
+    std::vector<KnownZeros> knownZeros;  // per force field that a frame has decayed or kInitWaterLB cleared
 };
 
 LaunchQueue& launchQueue()
@@ -100,6 +141,8 @@ LaunchQueue& launchQueue()
 
 std::atomic<unsigned long long> fusedSteps{0};
 std::atomic<unsigned long long> owedSettled{0};
+std::atomic<unsigned long long> frameStepBytes{0};
+std::atomic<unsigned long long> frameStepCells{0};
 
 // One-dimensional kernels index cells by blockIdx.x * blockDim.x +
 // threadIdx.x in 24-bit arithmetic: below grid.x * block.x while that is at
@@ -182,9 +225,39 @@ void payDue(const Touched& touched)
     pay(due);
 }
 
+// Forgets the known zeros wherever `touched` writes (everywhere, for a
+// call that may touch anything). Under the queue's lock.
+void forgetZerosWritten(LaunchQueue& q, const Touched& touched)
+{
+    if (touched.anywhere) {
+        q.knownZeros.clear();
+        return;
+    }
+    for (KnownZeros& known : q.knownZeros)
+        for (int u = 0; u < touched.count; ++u)
+            if (touched.uses[u].written) known.forget(touched.uses[u].range);
+}
+
+// The known zeros of a force field of `cells` cells at `field`, created
+// (nothing known) where there are none yet.
+KnownZeros& knownZerosOf(LaunchQueue& q, const float* field, unsigned long long cells)
+{
+    for (KnownZeros& known : q.knownZeros)
+        if (known.field == field && known.cells == cells) return known;
+    q.knownZeros.push_back({field, cells, std::vector<uint8_t>(cells / kZeroSegmentCells, 0)});
+    return q.knownZeros.back();
+}
+
 void runAlone(const QueuedLaunch& launch)
 {
-    payDue(touchedBy(launch));
+    const Touched touched = touchedBy(launch);
+    payDue(touched);
+    // A decay rewrites +0.0 as +0.0: what was known stays known.
+    if (launch.kernel != QueuedKernel::kDecay || touched.anywhere) {
+        LaunchQueue& q = launchQueue();
+        std::lock_guard<std::mutex> lock(q.mutex);
+        forgetZerosWritten(q, touched);
+    }
     switch (launch.kernel) {
     case QueuedKernel::kCollision:
         launch.set->collision3(launch.grid, launch.block, launch.f, launch.fx, launch.fy, launch.h,
@@ -239,7 +312,7 @@ bool makeFrameStep(const std::vector<QueuedLaunch>& launches, FrameStep* step)
             if (ranges[a].overlaps(ranges[b])) return false;
 
     *step = FrameStep{collision.f, stream.fStream, fx, fy, collision.h, collision.fInitialized,
-                      static_cast<int>(width), static_cast<int>(height), true};
+                      static_cast<int>(width), static_cast<int>(height), true, nullptr, nullptr, nullptr};
     return true;
 }
 
@@ -275,15 +348,41 @@ void settleBeforeFrameStep(const FrameStep& step)
     pay(due);
 }
 
+// Gives a frame step the known zeros of its force fields, after
+// forgetting those of any other field that the step writes.
+void attachKnownZeros(FrameStep* step)
+{
+    const unsigned long long cells = static_cast<unsigned long long>(step->width) * step->height;
+    LaunchQueue& q = launchQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    const Range written[] = {floats(step->f, cells * 9), floats(step->fStream, cells * 9), floats(step->fx, cells),
+                             floats(step->fy, cells), floats(step->h, cells)};
+    for (KnownZeros& known : q.knownZeros)
+        if (!((known.field == step->fx || known.field == step->fy) && known.cells == cells))
+            for (const Range& range : written) known.forget(range);
+    // Found or created after the forgetting: a field is never its own.
+    if (cells % kZeroSegmentCells != 0) return;
+    KnownZeros* fx = &knownZerosOf(q, step->fx, cells);
+    KnownZeros* fy = &knownZerosOf(q, step->fy, cells);
+    fx = &knownZerosOf(q, step->fx, cells);  // the second may have moved the first
+    step->fxZeroSegments = fx->zero.data();
+    step->fyZeroSegments = fy->zero.data();
+}
+
 void runLaunches(const std::vector<QueuedLaunch>& launches)
 {
     if (launches.empty()) return;
     FrameStep step;
     if (makeFrameStep(launches, &step)) {
         settleBeforeFrameStep(step);
+        attachKnownZeros(&step);
+        unsigned long long moved = 0;
+        step.movedBytes = &moved;
         const FrameStepRun run = launches[0].set->frameStep(step);
         if (run != FrameStepRun::kNotRun) {
             fusedSteps.fetch_add(1);
+            frameStepBytes.fetch_add(moved);
+            frameStepCells.fetch_add(static_cast<unsigned long long>(step.width) * step.height);
             if (run == FrameStepRun::kFOwed) {
                 LaunchQueue& q = launchQueue();
                 std::lock_guard<std::mutex> lock(q.mutex);
@@ -302,8 +401,9 @@ std::vector<QueuedLaunch> takeQueued(LaunchQueue& q)
     return taken;
 }
 
-// Runs what waits, then pays what `touched` makes due.
-void runQueuedThenPay(const Touched& touched)
+// Runs what waits, then pays what `touched` makes due and forgets the
+// known zeros where it writes (unless told not to).
+void runQueuedThenPay(const Touched& touched, bool forgetZeros = true)
 {
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> ready;
@@ -313,6 +413,8 @@ void runQueuedThenPay(const Touched& touched)
     }
     runLaunches(ready);
     payDue(touched);
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (forgetZeros) forgetZerosWritten(q, touched);
 }
 
 // The runtime's runner, before its calls that touch device memory.
@@ -327,7 +429,14 @@ void runQueuedForRuntime(const cpu_runtime::DeviceSpan* spans, size_t count, boo
         }
         touched.uses[touched.count++] = {bytes(spans[i].begin, spans[i].bytes), spans[i].written};
     }
-    runQueuedThenPay(touched);
+    // A call that may see anywhere (a synchronisation) only reads.
+    runQueuedThenPay(touched, !anywhere);
+    // A memset of zeros, reported once done: its whole segments are known.
+    LaunchQueue& q = launchQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    for (size_t i = 0; i < count && !anywhere; ++i)
+        if (spans[i].zeroed)
+            for (KnownZeros& known : q.knownZeros) known.zeroed(bytes(spans[i].begin, spans[i].bytes));
 }
 
 void installRunner()
@@ -386,17 +495,53 @@ void runQueuedLaunches()
 {
     Touched anywhere;
     anywhere.anywhere = true;
-    runQueuedThenPay(anywhere);
+    runQueuedThenPay(anywhere, false);
 }
 
-void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere)
+void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere, bool forgetZerosWritten)
 {
     installRunner();
     Touched touched;
     touched.anywhere = anywhere || spans.size() > 5;
     for (const LaunchSpan& span : spans)
         if (!touched.anywhere) touched.add(span.begin, span.floats, span.written);
-    runQueuedThenPay(touched);
+    runQueuedThenPay(touched, forgetZerosWritten);
+}
+
+void noteForcesCleared(const float* fx, const float* fy, unsigned long long cells)
+{
+    LaunchQueue& q = launchQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (cells % kZeroSegmentCells != 0 || cells > (1u << 23)) return;  // forgotten as written already
+    for (const float* field : {fx, fy}) {
+        knownZerosOf(q, field, cells);
+        for (KnownZeros& known : q.knownZeros) known.zeroed(floats(field, cells));
+    }
+}
+
+void noteRainDropWritten(const float* fx, const float* fy, int width, int height, dim3 grid, dim3 block, int x, int y)
+{
+    LaunchQueue& q = launchQueue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    // The drop's square of threads, centred as the kernel centres it,
+    // clipped to the grid; rows of cells Y * width + X with exact indices
+    // while the grid has at most 2^23 cells, else anything may be written.
+    const long long threadsX = static_cast<long long>(grid.x) * block.x;
+    const long long threadsY = static_cast<long long>(grid.y) * block.y;
+    if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > (1 << 23) || threadsX > (1 << 23) ||
+        threadsY > (1 << 23)) {
+        q.knownZeros.clear();
+        return;
+    }
+    const long long left = std::max(0LL, x - (threadsX >> 1));
+    const long long right = std::min(static_cast<long long>(width) - 1, x - (threadsX >> 1) + threadsX - 1);
+    const long long top = std::max(0LL, y - (threadsY >> 1));
+    const long long bottom = std::min(static_cast<long long>(height) - 1, y - (threadsY >> 1) + threadsY - 1);
+    if (left > right || top > bottom) return;
+    for (KnownZeros& known : q.knownZeros)
+        for (const float* field : {fx, fy})
+            for (long long row = top; row <= bottom; ++row)
+                known.forget(floats(field + row * width + left, static_cast<unsigned long long>(right - left + 1)));
 }
 
 unsigned long long fusedFrameSteps()
@@ -407,6 +552,11 @@ unsigned long long fusedFrameSteps()
 unsigned long long owedDistributionsPaid()
 {
     return owedSettled.load();
+}
+
+FrameStepTraffic frameStepTraffic()
+{
+    return {frameStepBytes.load(), frameStepCells.load()};
 }
 
 }  // namespace cpu_kernels

@@ -25,22 +25,39 @@ void queueStream(const KernelSet& set, dim3 grid, dim3 block, const float* f, fl
 void queueIncrementForce(const KernelSet& set, dim3 grid, dim3 block, float* force);
 
 // Runs every queued launch, as one frame step where they make one, and
-// pays every value left owed.
+// pays every value left owed (before anything that may read anywhere).
 void runQueuedLaunches();
 
 // The same before a launch that touches only these arrays (or anywhere):
-// owed values elsewhere stay owed.
+// owed values elsewhere stay owed. Known zeros (below) are forgotten where
+// it writes, unless the caller says more precisely where.
 struct LaunchSpan {
     const void* begin;
     unsigned long long floats;
     bool written;
 };
-void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere = false);
+void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere = false,
+                             bool forgetZerosWritten = true);
+
+// What launches outside the queue wrote, for its map of force segments
+// known to hold only +0.0 (runQueuedLaunchesBefore forgets those where a
+// launch writes): kInitWaterLB cleared both force fields of `cells` cells;
+// a rain drop's launch wrote within its square of threads around (x, y).
+void noteForcesCleared(const float* fx, const float* fy, unsigned long long cells);
+void noteRainDropWritten(const float* fx, const float* fy, int width, int height, dim3 grid, dim3 block, int x, int y);
 
 // Frame steps run in one pass, and owed distributions paid, since the
 // process started (for the benchmark and tests: the arrays' contents are
 // the same either way wherever they can be observed).
 unsigned long long fusedFrameSteps();
 unsigned long long owedDistributionsPaid();
+
+// The memory that frame steps have moved since the process started: bytes
+// read plus written in their five arrays, and the cells of their grids.
+struct FrameStepTraffic {
+    unsigned long long bytes;
+    unsigned long long cells;
+};
+FrameStepTraffic frameStepTraffic();
 
 }  // namespace cpu_kernels

@@ -12,7 +12,9 @@ namespace CPU_KERNELS {
 // Collides cells first .. first + count - 1 of step.f into `collided` (the
 // cells' own place in step.f, or a buffer of count cells), writing their
 // depth to step.h, then decays both force fields over the same cells.
-void collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided);
+// Returns how many force segments (of both fields) it read and rewrote:
+// those not known to hold only +0.0.
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided);
 
 // Cells fall into nine classes by the walls they lie on: none (the
 // interior), one side, or two sides at a corner.

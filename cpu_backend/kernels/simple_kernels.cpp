@@ -14,6 +14,7 @@
 #include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace CPU_KERNELS {
 namespace {
@@ -110,16 +111,71 @@ void collideCells(float* f, const float* fx, const float* fy, float* h, bool fIn
 
 }  // namespace
 
-void collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided)
+namespace {
+
+// A chunk's force component for the collision: the field itself where none
+// of the chunk's segments is known to hold only +0.0, zeros where all are,
+// else a copy with the known segments zeroed (their bits, unread).
+const float* chunkForces(const float* field, const uint8_t* zeroSegments, int count, float* staged)
 {
+    alignas(64) static const float kZeros[kCollisionChunk] = {};
+    if (zeroSegments == nullptr) return field;
+    const int segments = count / kZeroSegmentCells;
+    int known = 0;
+    for (int s = 0; s < segments; ++s) known += zeroSegments[s];
+    if (known == 0) return field;
+    if (known == segments) return kZeros;
+    for (int s = 0; s < segments; ++s)
+        for (int c = 0; c < kZeroSegmentCells; ++c)
+            staged[s * kZeroSegmentCells + c] = zeroSegments[s] ? 0.0f : field[s * kZeroSegmentCells + c];
+    return staged;
+}
+
+// Decays cells first .. first + count - 1 of a force field, skipping the
+// segments known to hold only +0.0 (they would stay so) and noting those
+// whose results are all +0.0 now. Returns the segments it decayed.
+int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
+{
+    const int end = static_cast<int>(first) + count;
+    if (zeroSegments == nullptr) {
+        for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, force);
+        return (count + kZeroSegmentCells - 1) / kZeroSegmentCells;
+    }
+    int decayed = 0;
+    for (int s = 0; s < count / kZeroSegmentCells; ++s) {
+        if (zeroSegments[s]) continue;
+        ++decayed;
+        const int segmentStart = static_cast<int>(first) + s * kZeroSegmentCells;
+        uint32_t anyBits = 0;
+        for (int i = segmentStart; i < segmentStart + kZeroSegmentCells; ++i) {
+            decayForceCell(i, force);
+            anyBits |= bitPatternOf(force[i]);
+        }
+        zeroSegments[s] = anyBits == 0;  // +0.0 alone: -0.0 has its sign bit
+    }
+    return decayed;
+}
+
+}  // namespace
+
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided)
+{
+    // Segments of the known-zero maps start at multiples of 16 cells, as
+    // rows and chunks do.
+    uint8_t* zeroX = step.fxZeroSegments == nullptr ? nullptr : step.fxZeroSegments + first / kZeroSegmentCells;
+    uint8_t* zeroY = step.fyZeroSegments == nullptr ? nullptr : step.fyZeroSegments + first / kZeroSegmentCells;
+    alignas(64) float stagedX[kCollisionChunk];
+    alignas(64) float stagedY[kCollisionChunk];
     for (int done = 0; done < count; done += kCollisionChunk) {
         const size_t start = first + static_cast<size_t>(done);
-        collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, step.fx + start,
-                     step.fy + start, step.h + start, std::min(kCollisionChunk, count - done));
+        const int chunk = std::min(kCollisionChunk, count - done);
+        const int segment = done / kZeroSegmentCells;
+        const float* forceX = chunkForces(step.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
+        const float* forceY = chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
+        collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, forceX, forceY,
+                     step.h + start, chunk);
     }
-    const int end = static_cast<int>(first) + count;
-    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fx);
-    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fy);
+    return decayCells(step.fx, zeroX, first, count) + decayCells(step.fy, zeroY, first, count);
 }
 
 void runInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)

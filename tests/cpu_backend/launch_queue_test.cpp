@@ -260,4 +260,93 @@ TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
         }
 }
 
+TEST_P(LaunchQueue, ForceSegmentsKnownToHoldOnlyPositiveZeroAreForgottenWhereverWritten)
+{
+    using Step = std::function<void()>;
+    auto frame = [](const FrameArrays& a, const Step& step) {
+        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+    };
+    // Still forces, as the model starts: kInitWaterLB clears both fields.
+    auto init = [](const FrameArrays& a, const Step& step) {
+        launchInitWaterLB(a.cellGrid(), dim3(a.blockCells()), a.h, a.fx, a.fy);
+        step();
+    };
+    auto drop = [](const FrameArrays& a, int x, int y, float radius) {
+        const unsigned blocks = static_cast<unsigned>(2.0f * radius * 0.0625f) + 1;
+        launchRainDrop(dim3(blocks, blocks), dim3(16, 16), x, y, radius, 0.004f, a.fx, a.fy, a.width, a.height);
+    };
+    // Values that are not +0.0 although they compare equal to it, or nearly.
+    auto copyInto = [](float* field, size_t first, std::vector<float> values) {
+        EXPECT_EQ(cudaMemcpy(field + first, values.data(), values.size() * 4, cudaMemcpyHostToDevice), cudaSuccess);
+    };
+    const std::vector<float> notPositiveZero = {-0.0f, 1e-40f, -1e-40f, -0.0f, 3e-5f};
+    struct Case {
+        const char* what;
+        std::function<void(const FrameArrays&, const Step&)> launches;
+    };
+    const Case cases[] = {
+        {"rain drops whose discs reach one cell into a segment, at the corners and across a row's end",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step), frame(a, step);
+             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next segment's first cell
+             drop(a, 0, 0, 3.0f), drop(a, a.width - 1, a.height - 1, 3.0f), drop(a, a.width - 1, 30, 2.0f);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a copy of negative zeros and subnormals into still forces",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             copyInto(a.fx, a.cells() / 2 + 3, notPositiveZero), copyInto(a.fy, 47, notPositiveZero);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a memset of zeros over part of two segments, then of all of one",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fx + 8, 0, 20 * 4), cudaSuccess);
+             EXPECT_EQ(cudaMemset(a.fy + 32, 0, 16 * 4), cudaSuccess);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a memset of bytes other than zero over still forces",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fy + 64, 0x37, 16 * 4), cudaSuccess);  // 1.1e-5 in every cell
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a decay launched alone, and a collision that writes its depth into a force field",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             copyInto(a.fx, 100, notPositiveZero);
+             a.decay(a.fx), step();
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fy, true);
+             step(), frame(a, step), frame(a, step);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_GE(runBothWays(4, 3, 23, c.launches), 2u);
+    }
+}
+
+TEST_P(LaunchQueue, AFrameStepNeitherReadsNorWritesForcesKnownToBeZero)
+{
+    // White box: a value that no runtime call can have seen (stored through
+    // the host pointer, which only the CPU backend allows) inside a segment
+    // known to hold +0.0 must be neither read nor rewritten by a frame step:
+    // its frame streams exactly what the same frame streams with still
+    // forces, and the value stays.
+    FrameArrays planted(4, 3, 31);
+    FrameArrays still(4, 3, 31);
+    const size_t cell = 5 * kZeroSegmentCells + 2;
+    for (const FrameArrays* a : {&planted, &still}) {
+        launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
+        a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+        ASSERT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);  // runs the frame, looks at nothing
+        cudaGetLastError();
+    }
+    planted.fx[cell] = 0.001f;
+    for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+    EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
+                         planted.width, 9));
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a known-zero segment was written";
+}
+
 }  // namespace
