@@ -246,11 +246,11 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
                 " a rain drop touches a 192 x 192 square, not the grid, so it has no bandwidth figure)\n");
     if (onePass) {
         const double frameMs = median(frame);
-        std::printf("(frame as run: the collision, streaming and decays ran as one pass over memory, which moved\n"
-                    " %.1f bytes a cell with the pixels in the timed frames, counted from the rows and force segments\n"
-                    " it touched, where the kernels one by one move %.0f; counted as %.0f bytes, which it moved before\n"
-                    " it left collided values owed and skipped forces known to be zero, its floor would be %.3f ms,\n"
-                    " %.0f%% of its time)\n",
+        std::printf("(frame as run: the collision, streaming and decays ran as one pass over memory, which\n"
+                    " moved %.1f bytes a cell with the pixels in the timed frames, counted from the rows and force\n"
+                    " segments it touched, where the kernels one by one move %.0f; counted as %.0f bytes, which it\n"
+                    " moved before it left collided values owed and skipped forces known to be zero, its floor\n"
+                    " would be %.3f ms, %.0f%% of its time)\n",
                     movedBytes, kKernelByKernelFrameBytes, kOnePassFrameBytes,
                     kOnePassFrameBytes * cells / (ceilingGBs * 1e6),
                     100.0 * kOnePassFrameBytes * cells / (ceilingGBs * 1e6) / frameMs);

@@ -113,7 +113,8 @@ struct KnownZeros {
         if (!written.overlaps(range())) return;
         size_t first = 0, end = 0;
         segmentsOf(written, false, &first, &end);
-        std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 0);
+        std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end),
+                  0);
     }
     void zeroed(const Range& filled)
     {
@@ -122,7 +123,8 @@ struct KnownZeros {
         size_t first = 0, end = 0;
         segmentsOf(filled, true, &first, &end);
         if (first < end)
-            std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 1);
+            std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first),
+                      zero.begin() + static_cast<std::ptrdiff_t>(end), 1);
     }
 };
 
@@ -336,7 +338,8 @@ void settleBeforeFrameStep(const FrameStep& step)
         for (size_t i = 0; i < q.owed.size();) {
             const OwedDistribution& owed = q.owed[i];
             bool readElsewhere = false;
-            for (int u = 0; u < others.count; ++u) readElsewhere = readElsewhere || others.uses[u].range.overlaps(owed.fRange());
+            for (int u = 0; u < others.count; ++u)
+                readElsewhere = readElsewhere || others.uses[u].range.overlaps(owed.fRange());
             if (owed.fRange() == target && !readElsewhere)
                 q.owed.erase(q.owed.begin() + static_cast<std::ptrdiff_t>(i));
             else
@@ -498,14 +501,14 @@ void runQueuedLaunches()
     runQueuedThenPay(anywhere, false);
 }
 
-void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere, bool forgetZerosWritten)
+void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere, bool forgetKnownZeros)
 {
     installRunner();
     Touched touched;
     touched.anywhere = anywhere || spans.size() > 5;
     for (const LaunchSpan& span : spans)
         if (!touched.anywhere) touched.add(span.begin, span.floats, span.written);
-    runQueuedThenPay(touched, forgetZerosWritten);
+    runQueuedThenPay(touched, forgetKnownZeros);
 }
 
 void noteForcesCleared(const float* fx, const float* fy, unsigned long long cells)

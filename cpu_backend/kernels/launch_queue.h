@@ -37,7 +37,7 @@ struct LaunchSpan {
     bool written;
 };
 void runQueuedLaunchesBefore(std::initializer_list<LaunchSpan> spans, bool anywhere = false,
-                             bool forgetZerosWritten = true);
+                             bool forgetKnownZeros = true);
 
 // What launches outside the queue wrote, for its map of force segments
 // known to hold only +0.0 (runQueuedLaunchesBefore forgets those where a

@@ -170,8 +170,10 @@ int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* 
         const size_t start = first + static_cast<size_t>(done);
         const int chunk = std::min(kCollisionChunk, count - done);
         const int segment = done / kZeroSegmentCells;
-        const float* forceX = chunkForces(step.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
-        const float* forceY = chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
+        const float* forceX =
+            chunkForces(step.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
+        const float* forceY =
+            chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
         collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, forceX, forceY,
                      step.h + start, chunk);
     }
