@@ -46,6 +46,16 @@ bool isDeviceRange(const void* p, size_t count)
     return start >= it->first && count <= it->second - static_cast<size_t>(start - it->first);
 }
 
+// The size of the block that cudaMalloc returned at p; 0 for any other
+// pointer.
+size_t allocationSize(const void* p)
+{
+    AllocationTable& table = allocations();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.sizes.find(static_cast<const char*>(p));
+    return it == table.sizes.end() ? 0 : it->second;
+}
+
 // A call's status: the injected failure if one is armed, else no device,
 // else success. Failures become the last error.
 cudaError_t callStatus(const char* name)
@@ -231,7 +241,8 @@ cudaError_t cudaGetDevice(int* device)
 cudaError_t cudaDeviceReset(void)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    // Every block may go: all of memory counts as written.
+    cpu_runtime::runQueuedLaunchesTouching({{nullptr, SIZE_MAX, true}});
     const cudaError_t status = callStatus("cudaDeviceReset");
     if (status != cudaSuccess) return status;
     cpu_runtime::freeAllAllocations();
@@ -266,7 +277,9 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
 cudaError_t cudaFree(void* devPtr)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    // Whatever is owed in the block, or recovered from it, is paid first,
+    // and whatever was known of its contents forgotten.
+    cpu_runtime::runQueuedLaunchesTouching({{devPtr, cpu_runtime::allocationSize(devPtr), true}});
     const cudaError_t status = callStatus("cudaFree");
     if (status != cudaSuccess) return status;
     if (devPtr == nullptr) return cudaSuccess;
@@ -283,7 +296,7 @@ cudaError_t cudaFree(void* devPtr)
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({{dst, count, true}, {src, count, false}});
     const cudaError_t status = callStatus("cudaMemcpy");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -304,12 +317,13 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 cudaError_t cudaMemset(void* devPtr, int value, size_t count)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true}});
     const cudaError_t status = callStatus("cudaMemset");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
     if (!cpu_runtime::isDeviceRange(devPtr, count)) return recordStatus(cudaErrorInvalidValue);
     std::memset(devPtr, value, count);
+    if (value % 256 == 0) cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true, true}});
     return cudaSuccess;
 }
 
@@ -338,7 +352,7 @@ cudaError_t cudaEventDestroy(cudaEvent_t event)
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({});
     if (cpu_runtime::stickyStatus() != cudaSuccess) return recordStatus(cpu_runtime::stickyStatus());
     if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     event->time = std::chrono::steady_clock::now();
@@ -375,7 +389,7 @@ cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cu
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({});
     const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
     if (injected != cudaSuccess) return recordStatus(injected);
     if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);

@@ -48,7 +48,7 @@ cudaError_t unmap(cudaGraphicsResource* resource)
 // GL context to map in. A failure is recorded as the last error.
 cudaError_t checkResourceList(const char* callName, int count, cudaGraphicsResource_t* resources)
 {
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::runQueuedLaunchesTouching({});  // the GL buffer is no device allocation
     const cudaError_t injected = cpu_runtime::injectedStatus(callName);
     if (injected != cudaSuccess) return recordStatus(injected);
     if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);

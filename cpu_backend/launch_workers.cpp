@@ -121,7 +121,7 @@ private:
     unsigned long long generation_ = 0;
 };
 
-std::atomic<void (*)()> queuedLaunchRunner{nullptr};
+std::atomic<QueuedLaunchRunner> queuedLaunchRunner{nullptr};
 
 WorkerPool& pool()
 {
@@ -162,7 +162,7 @@ void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, siz
     pool().run(blockCount, body);
 }
 
-void setQueuedLaunchRunner(void (*runner)())
+void setQueuedLaunchRunner(QueuedLaunchRunner runner)
 {
     queuedLaunchRunner.store(runner);
 }
@@ -170,7 +170,13 @@ void setQueuedLaunchRunner(void (*runner)())
 void runQueuedLaunches()
 {
     const auto runtimeLock = lockRuntime();
-    if (void (*runner)() = queuedLaunchRunner.load()) runner();
+    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(nullptr, 0, true);
+}
+
+void runQueuedLaunchesTouching(std::initializer_list<DeviceSpan> spans)
+{
+    const auto runtimeLock = lockRuntime();
+    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(spans.begin(), spans.size(), false);
 }
 
 void recordLaunches(bool enabled)

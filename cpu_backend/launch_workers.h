@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 
 namespace cpu_runtime {
@@ -33,11 +34,33 @@ std::unique_lock<std::recursive_mutex> lockRuntime();
 void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, size_t)>& body);
 
 // Accepted launches may wait in a queue, as they do in a GPU's stream, so
-// that the kernels can run several of them in one pass over memory. The
-// kernels install the function that runs what waits; every runtime call
-// that touches device memory, waits for the device or reads its clock runs
-// it first, so no caller ever sees a launch that has not yet run.
-void setQueuedLaunchRunner(void (*runner)());
+// that the kernels can run several of them in one pass over memory; and the
+// kernels may leave values owed (recoverable, not yet stored) where nothing
+// has looked at them yet. The kernels install the function that runs what
+// waits; every runtime call that touches device memory, waits for the
+// device or reads its clock runs it first, so no caller ever sees a launch
+// that has not yet run, or a value not yet stored.
+
+// Device memory that a call is about to read, or write; or, reported once
+// the call is done, that it has filled with zero bytes.
+struct DeviceSpan {
+    const void* begin;
+    size_t bytes;
+    bool written;
+    bool zeroed = false;
+};
+
+// The runner: runs what waits, then makes good whatever is owed in
+// `spans`, or anywhere in device memory.
+using QueuedLaunchRunner = void (*)(const DeviceSpan* spans, size_t count, bool anywhere);
+void setQueuedLaunchRunner(QueuedLaunchRunner runner);
+
+// Before a call that may see any device memory (a synchronisation, after
+// which the host may read anything; a reset).
 void runQueuedLaunches();
+
+// Before a call that touches only these spans (none: no device memory, as
+// an event record or the mapping of a graphics buffer).
+void runQueuedLaunchesTouching(std::initializer_list<DeviceSpan> spans);
 
 }  // namespace cpu_runtime

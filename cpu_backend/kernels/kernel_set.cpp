@@ -5,7 +5,7 @@
 
 namespace CPU_KERNELS {
 
-const KernelSet kernelSet = {runInitWaterLB, runCollision3,         runStream,   runIncrementForce,
-                             runRainDrop,    runHeightMapToTexture, runFrameStep};
+const KernelSet kernelSet = {runInitWaterLB,        runCollision3, runStream,  runIncrementForce, runRainDrop,
+                             runHeightMapToTexture, runFrameStep,  runUnstream};
 
 }  // namespace CPU_KERNELS

@@ -9,9 +9,21 @@
 
 #include "kernels/kernel_launch.h"
 
+#include <cstdint>
+
+// A force field's cells in segments of 16 (one 64-byte line), each of which
+// may be known to hold only +0.0.
+constexpr int kZeroSegmentCells = 16;
+
 // One frame's collision, streaming and force decays, as one pass may run
-// them: f collided in place (depth to h), streamed into fStream, and both
-// force fields decayed. The five arrays never overlap.
+// them: f collided (depth to h), streamed into fStream, and both force
+// fields decayed. The five arrays never overlap. With mayLeaveFOwed the
+// pass need not write the collided values back to f where streaming moves
+// each value exactly once: they are then owed, recoverable from fStream
+// (KernelSet::unstream). Where a force field has a map of its segments
+// (one byte each, non-zero where the segment holds only +0.0), the pass
+// neither reads nor writes the known segments, the collision taking +0.0
+// there, and updates the map from the decay's results.
 struct FrameStep {
     float* f;
     float* fStream;
@@ -21,12 +33,21 @@ struct FrameStep {
     bool fInitialized;
     int width;
     int height;
+    bool mayLeaveFOwed;
+    uint8_t* fxZeroSegments;  // null: nothing known
+    uint8_t* fyZeroSegments;
+    unsigned long long* movedBytes;  // out: the bytes the pass read and wrote in these arrays
 };
+
+// How a frame step ran, if it did.
+enum class FrameStepRun { kNotRun, kFWritten, kFOwed };
 
 // One compiled set. Each run function does the work of one launch that the
 // runtime has already accepted, with kernel_launch.h's signature;
-// frameStep does a FrameStep in one pass and returns false, having done
-// nothing, where it cannot (the launches then run one by one).
+// frameStep does a FrameStep in one pass and returns kNotRun, having done
+// nothing, where it cannot (the launches then run one by one); unstream
+// writes into f what streaming moved from it into fStream (false, having
+// done nothing, where streaming does not move each value exactly once).
 struct KernelSet {
     decltype(&::launchInitWaterLB) initWaterLB;
     decltype(&::launchCollision3) collision3;
@@ -34,7 +55,8 @@ struct KernelSet {
     decltype(&::launchIncrementForce) incrementForce;
     decltype(&::launchRainDrop) rainDrop;
     decltype(&::launchHeightMapToTexture) heightMapToTexture;
-    bool (*frameStep)(const FrameStep& step);
+    FrameStepRun (*frameStep)(const FrameStep& step);
+    bool (*unstream)(const float* fStream, float* f, int width, int height);
 };
 
 #if defined(CPU_KERNELS)
@@ -47,7 +69,8 @@ void runIncrementForce(dim3 grid, dim3 block, float* force);
 void runRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                  int height);
 void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
-bool runFrameStep(const FrameStep& step);
+FrameStepRun runFrameStep(const FrameStep& step);
+bool runUnstream(const float* fStream, float* f, int width, int height);
 
 extern const KernelSet kernelSet;
 

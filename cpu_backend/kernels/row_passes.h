@@ -9,9 +9,12 @@
 
 namespace CPU_KERNELS {
 
-// Collides cells first .. first + count - 1 of step.f in place, writing
-// their depth to step.h, then decays both force fields over the same cells.
-void collideAndDecayCells(const FrameStep& step, size_t first, int count);
+// Collides cells first .. first + count - 1 of step.f into `collided` (the
+// cells' own place in step.f, or a buffer of count cells), writing their
+// depth to step.h, then decays both force fields over the same cells.
+// Returns how many force segments (of both fields) it read and rewrote:
+// those not known to hold only +0.0.
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided);
 
 // Cells fall into nine classes by the walls they lie on: none (the
 // interior), one side, or two sides at a corner.
@@ -19,15 +22,19 @@ constexpr int kCellClasses = 9;
 
 struct NeighbourLanes;
 
-// A streaming pass over a grid: its arrays, each class's offsets (in
-// floats, from a value of fStream to the value of f it takes) and whether
-// interior rows can go line by line (with the lane table for that).
+// A streaming pass over a grid: its arrays, each class's pull (direction k
+// of a cell takes the value rowStep rows away, inRowOffset floats from the
+// cell's own direction k within that row), whether the pulls move every
+// value of f to exactly one place, and whether interior rows can go line by
+// line (with the lane table for that).
 struct StreamLaunch {
     const float* f;
     float* fStream;
     int width;
     int height;
-    int offset[kCellClasses][9];
+    int rowStep[kCellClasses][9];
+    int inRowOffset[kCellClasses][9];
+    bool movesEachValueOnce;
     bool interiorByLines;
     const NeighbourLanes* neighbourLanes;
 };
@@ -41,5 +48,9 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 // Streams grid row y into fStream with streaming stores; the caller calls
 // cpu_runtime::finishCopiesBypassingCache() before the rows are read.
 void streamGridRow(const StreamLaunch& launch, int y);
+
+// The same, taking the collided rows y - 1, y and y + 1 from wherever they
+// lie (not launch.f); the pointers of rows outside the grid are not read.
+void streamGridRowFrom(const StreamLaunch& launch, int y, const float* const (&rowsAround)[3]);
 
 }  // namespace CPU_KERNELS

@@ -14,6 +14,7 @@
 #include "cpu_backend/memory_copy.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace CPU_KERNELS {
 namespace {
@@ -63,13 +64,14 @@ struct TransposedCell {
     float& operator[](int k) const { return cell[k * kCollisionChunk]; }
 };
 
-// Collides `count` consecutive cells, at most a chunk. The flag is a
-// template argument so that the compiler drops the untaken branch and
-// vectorises across cells; the fields never overlap, and saying so spares
-// the loop its alias checks.
+// Collides `count` consecutive cells, at most a chunk, from `values` into
+// `collided` (the same place, or another). The flag is a template argument
+// so that the compiler drops the untaken branch and vectorises across
+// cells; the fields never overlap, and saying so spares the loop its alias
+// checks.
 template <bool kInitialized>
-void collideChunk(float* values, const float* __restrict forceX, const float* __restrict forceY,
-                  float* __restrict depths, int count)
+void collideChunk(const float* values, float* collided, const float* __restrict forceX,
+                  const float* __restrict forceY, float* __restrict depths, int count)
 {
     alignas(64) float transposed[9 * kCollisionChunk];
     // Whole groups of cells move with vector permutes, the rest one by one.
@@ -83,32 +85,99 @@ void collideChunk(float* values, const float* __restrict forceX, const float* __
     for (int c = 0; c < count; ++c)
         depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
     for (int c = 0; c < grouped; c += kTransposeCells)
-        rowsToCells(transposed + c, kCollisionChunk, values + c * 9);
+        rowsToCells(transposed + c, kCollisionChunk, collided + c * 9);
     for (int c = grouped; c < count; ++c)
-        for (int k = 0; k < 9; ++k) values[c * 9 + k] = transposed[k * kCollisionChunk + c];
+        for (int k = 0; k < 9; ++k) collided[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 
-// Collides `count` consecutive cells from `first` on, in chunks.
+void collideChunk(bool fInitialized, const float* values, float* collided, const float* forceX, const float* forceY,
+                  float* depths, int count)
+{
+    if (fInitialized)
+        collideChunk<true>(values, collided, forceX, forceY, depths, count);
+    else
+        collideChunk<false>(values, collided, forceX, forceY, depths, count);
+}
+
+// Collides `count` consecutive cells from `first` on in place, in chunks.
 void collideCells(float* f, const float* fx, const float* fy, float* h, bool fInitialized, size_t first, int count)
 {
     for (int done = 0; done < count; done += kCollisionChunk) {
         const size_t start = first + static_cast<size_t>(done);
-        const int chunk = std::min(kCollisionChunk, count - done);
-        if (fInitialized)
-            collideChunk<true>(f + start * 9, fx + start, fy + start, h + start, chunk);
-        else
-            collideChunk<false>(f + start * 9, fx + start, fy + start, h + start, chunk);
+        collideChunk(fInitialized, f + start * 9, f + start * 9, fx + start, fy + start, h + start,
+                     std::min(kCollisionChunk, count - done));
     }
 }
 
 }  // namespace
 
-void collideAndDecayCells(const FrameStep& step, size_t first, int count)
+namespace {
+
+// A chunk's force component for the collision: the field itself where none
+// of the chunk's segments is known to hold only +0.0, zeros where all are,
+// else a copy with the known segments zeroed (their bits, unread).
+const float* chunkForces(const float* field, const uint8_t* zeroSegments, int count, float* staged)
 {
-    collideCells(step.f, step.fx, step.fy, step.h, step.fInitialized, first, count);
+    alignas(64) static const float kZeros[kCollisionChunk] = {};
+    if (zeroSegments == nullptr) return field;
+    const int segments = count / kZeroSegmentCells;
+    int known = 0;
+    for (int s = 0; s < segments; ++s) known += zeroSegments[s];
+    if (known == 0) return field;
+    if (known == segments) return kZeros;
+    for (int s = 0; s < segments; ++s)
+        for (int c = 0; c < kZeroSegmentCells; ++c)
+            staged[s * kZeroSegmentCells + c] = zeroSegments[s] ? 0.0f : field[s * kZeroSegmentCells + c];
+    return staged;
+}
+
+// Decays cells first .. first + count - 1 of a force field, skipping the
+// segments known to hold only +0.0 (they would stay so) and noting those
+// whose results are all +0.0 now. Returns the segments it decayed.
+int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
+{
     const int end = static_cast<int>(first) + count;
-    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fx);
-    for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, step.fy);
+    if (zeroSegments == nullptr) {
+        for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, force);
+        return (count + kZeroSegmentCells - 1) / kZeroSegmentCells;
+    }
+    int decayed = 0;
+    for (int s = 0; s < count / kZeroSegmentCells; ++s) {
+        if (zeroSegments[s]) continue;
+        ++decayed;
+        const int segmentStart = static_cast<int>(first) + s * kZeroSegmentCells;
+        uint32_t anyBits = 0;
+        for (int i = segmentStart; i < segmentStart + kZeroSegmentCells; ++i) {
+            decayForceCell(i, force);
+            anyBits |= bitPatternOf(force[i]);
+        }
+        zeroSegments[s] = anyBits == 0;  // +0.0 alone: -0.0 has its sign bit
+    }
+    return decayed;
+}
+
+}  // namespace
+
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided)
+{
+    // Segments of the known-zero maps start at multiples of 16 cells, as
+    // rows and chunks do.
+    uint8_t* zeroX = step.fxZeroSegments == nullptr ? nullptr : step.fxZeroSegments + first / kZeroSegmentCells;
+    uint8_t* zeroY = step.fyZeroSegments == nullptr ? nullptr : step.fyZeroSegments + first / kZeroSegmentCells;
+    alignas(64) float stagedX[kCollisionChunk];
+    alignas(64) float stagedY[kCollisionChunk];
+    for (int done = 0; done < count; done += kCollisionChunk) {
+        const size_t start = first + static_cast<size_t>(done);
+        const int chunk = std::min(kCollisionChunk, count - done);
+        const int segment = done / kZeroSegmentCells;
+        const float* forceX =
+            chunkForces(step.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
+        const float* forceY =
+            chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
+        collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, forceX, forceY,
+                     step.h + start, chunk);
+    }
+    return decayCells(step.fx, zeroX, first, count) + decayCells(step.fy, zeroY, first, count);
 }
 
 void runInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)

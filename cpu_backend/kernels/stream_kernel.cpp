@@ -176,16 +176,25 @@ __m512 floatsFrom(__m512 low, __m512 high)
 }
 #endif
 
-// Streams `segments` consecutive segments, from float `first` on, none of
-// whose cells lies on the grid's edges: fStream[j] = f[j + offset[j % 9]].
-// `ahead` is how far on in f the values of a later row begin, fetched into
-// the L2 cache while this row is streamed.
-void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments, int ahead)
+#if defined(__AVX2__)
+// Whether the three source rows and the target all lie on `bytes` boundaries.
+bool alignedRows(const float* const (&rows)[3], const float* target, uintptr_t bytes)
 {
-    const float* source = launch.f + first;
-    float* target = launch.fStream + first;
+    return reinterpret_cast<uintptr_t>(rows[0]) % bytes == 0 && reinterpret_cast<uintptr_t>(rows[1]) % bytes == 0 &&
+           reinterpret_cast<uintptr_t>(rows[2]) % bytes == 0 && reinterpret_cast<uintptr_t>(target) % bytes == 0;
+}
+#endif
+
+// Streams `segments` consecutive segments of one grid row, none of whose
+// cells lies on the grid's edges, into `target`: rows[r] points at the same
+// column of the collided rows above (r = 0), at (1) and below (2). `ahead`
+// is how far on from rows[1] the values of a later row begin, fetched into
+// the L2 cache while this row is streamed.
+void pullInteriorSegments(const StreamLaunch& launch, const float* const (&rowsAt)[3], float* target, int segments,
+                          int ahead)
+{
 #if defined(__AVX512F__)
-    if (reinterpret_cast<uintptr_t>(source) % 64 == 0 && reinterpret_cast<uintptr_t>(target) % 64 == 0) {
+    if (alignedRows(rowsAt, target, 64)) {
         // Each value of fStream comes from one row and one column of f,
         // chosen by its direction alone. So each aligned cache line of f is
         // first blended from the lines at its place in the rows above, at
@@ -195,8 +204,7 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
         // neighbouring column. Per line: three loads, four blends, two
         // shifts.
         const NeighbourLanes& lanes = *launch.neighbourLanes;
-        const int rowFloats = launch.width * 9;
-        const float* rows[3] = {source - rowFloats, source, source + rowFloats};
+        const float* rows[3] = {rowsAt[0], rowsAt[1], rowsAt[2]};
         // The blended line at float 16 v of the segment (v from -1 to 9),
         // whose lanes are those of line v modulo 9.
         auto blendedLine = [&](int v) {
@@ -225,7 +233,7 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
         return;
     }
 #elif defined(__AVX2__)
-    if (reinterpret_cast<uintptr_t>(source) % 32 == 0 && reinterpret_cast<uintptr_t>(target) % 32 == 0) {
+    if (alignedRows(rowsAt, target, 32)) {
         // As above, in two steps through a buffer in the L1 cache, since
         // eight-float vectors cannot be shifted across by nine floats in
         // registers: each vector of a run of segments (with 16 floats on
@@ -237,13 +245,15 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
         constexpr int kRunSegments = 8;
         alignas(32) float blended[16 + kRunSegments * kSegmentFloats + 16];
         const NeighbourLanes& lanes = *launch.neighbourLanes;
-        const int rowFloats = launch.width * 9;
         auto mask = [](const int32_t* lanesOf) {
             return _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanesOf)));
         };
         for (int done = 0; done < segments; done += kRunSegments) {
             const int count = std::min(kRunSegments, segments - done);
-            const float* at = source + static_cast<size_t>(done) * kSegmentFloats;
+            const size_t runStart = static_cast<size_t>(done) * kSegmentFloats;
+            const float* above = rowsAt[0] + runStart;
+            const float* at = rowsAt[1] + runStart;
+            const float* below = rowsAt[2] + runStart;
             float* out = target + static_cast<size_t>(done) * kSegmentFloats;
             if (ahead != 0)
                 for (int w = 0; w < count * kVectorsPerSegment; w += 2)
@@ -251,8 +261,8 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
             // Vector w of the run, whose lanes are those of vector m of a segment.
             auto blendRows = [&](int w, int m) {
                 __m256 line = _mm256_load_ps(at + 8 * w);
-                line = _mm256_blendv_ps(line, _mm256_load_ps(at - rowFloats + 8 * w), mask(lanes.rowBlend[m][0]));
-                line = _mm256_blendv_ps(line, _mm256_load_ps(at + rowFloats + 8 * w), mask(lanes.rowBlend[m][2]));
+                line = _mm256_blendv_ps(line, _mm256_load_ps(above + 8 * w), mask(lanes.rowBlend[m][0]));
+                line = _mm256_blendv_ps(line, _mm256_load_ps(below + 8 * w), mask(lanes.rowBlend[m][2]));
                 _mm256_store_ps(blended + 16 + 8 * w, line);
             };
             auto pullColumns = [&](int w, int m) {
@@ -280,26 +290,55 @@ void pullInteriorSegments(const StreamLaunch& launch, size_t first, int segments
     }
 #endif
     (void)ahead;
-    for (int s = 0; s < segments; ++s, source += kSegmentFloats, target += kSegmentFloats) {
+    const int* rowStep = launch.rowStep[kInteriorClass];
+    const int* inRow = launch.inRowOffset[kInteriorClass];
+    for (size_t at = 0; at < static_cast<size_t>(segments) * kSegmentFloats; at += kSegmentFloats) {
         float segment[kSegmentFloats];
         for (int cell = 0; cell < kSegmentFloats; cell += 9)
-            for (int k = 0; k < 9; ++k) segment[cell + k] = source[cell + k + launch.offset[kInteriorClass][k]];
-        cpu_runtime::copyBypassingCache(target, segment, sizeof segment);
+            for (int k = 0; k < 9; ++k) segment[cell + k] = rowsAt[rowStep[k] + 1][at + cell + k + inRow[k]];
+        cpu_runtime::copyBypassingCache(target + at, segment, sizeof segment);
     }
+}
+
+// The collided rows y - 1, y and y + 1 of f (null outside the grid: no
+// class of cell pulls from there).
+struct SourceRows {
+    const float* row[3];
+};
+
+SourceRows gridRows(const StreamLaunch& launch, int y)
+{
+    const size_t rowFloats = static_cast<size_t>(launch.width) * 9;
+    SourceRows rows{};
+    for (int r = 0; r < 3; ++r)
+        if (y - 1 + r >= 0 && y - 1 + r < launch.height)
+            rows.row[r] = launch.f + static_cast<size_t>(y - 1 + r) * rowFloats;
+    return rows;
 }
 
 // Streams the 16 cells of grid row y from column 16 s on, each by its
 // class's pull.
-void streamSegment(const StreamLaunch& launch, int y, int s)
+void streamSegment(const StreamLaunch& launch, int y, int s, const SourceRows& rows)
 {
-    const size_t first = (static_cast<size_t>(y) * launch.width + static_cast<size_t>(s) * kSegmentCells) * 9;
+    const size_t first = static_cast<size_t>(s) * kSegmentFloats;
     float segment[kSegmentFloats];
     for (int c = 0; c < kSegmentCells; ++c) {
-        const int* offset = launch.offset[cellClass(s * kSegmentCells + c, y, launch.width, launch.height)];
-        const float* source = launch.f + first + c * 9;
-        for (int k = 0; k < 9; ++k) segment[c * 9 + k] = source[k + offset[k]];
+        const int cls = cellClass(s * kSegmentCells + c, y, launch.width, launch.height);
+        for (int k = 0; k < 9; ++k)
+            segment[c * 9 + k] =
+                rows.row[launch.rowStep[cls][k] + 1][first + c * 9 + k + launch.inRowOffset[cls][k]];
     }
-    cpu_runtime::copyBypassingCache(launch.fStream + first, segment, sizeof segment);
+    cpu_runtime::copyBypassingCache(launch.fStream + static_cast<size_t>(y) * launch.width * 9 + first, segment,
+                                    sizeof segment);
+}
+
+// Streams the interior segments 1 .. segments - 2 of row y.
+void pullInteriorRow(const StreamLaunch& launch, int y, const SourceRows& rows, int firstSegment, int count, int ahead)
+{
+    const size_t first = static_cast<size_t>(firstSegment) * kSegmentFloats;
+    const float* const rowsAt[3] = {rows.row[0] + first, rows.row[1] + first, rows.row[2] + first};
+    pullInteriorSegments(launch, rowsAt, launch.fStream + static_cast<size_t>(y) * launch.width * 9 + first, count,
+                         ahead);
 }
 
 // Interior rows are streamed in strips of this many segments, top to
@@ -318,7 +357,7 @@ void streamRows(const StreamLaunch& launch, int firstRow, int endRow)
     const bool inStrips = launch.interiorByLines && segments >= 3;
     for (int y = firstRow; y < endRow; ++y)
         if (!inStrips || y == 0 || y == launch.height - 1)
-            for (int s = 0; s < segments; ++s) streamSegment(launch, y, s);
+            for (int s = 0; s < segments; ++s) streamSegment(launch, y, s, gridRows(launch, y));
     if (!inStrips) return;
 
     const int top = std::max(firstRow, 1);
@@ -326,30 +365,54 @@ void streamRows(const StreamLaunch& launch, int firstRow, int endRow)
     for (int strip = 1; strip < segments - 1; strip += kStripSegments) {
         const int count = std::min(kStripSegments, segments - 1 - strip);
         for (int y = top; y < bottom; ++y) {
-            if (strip == 1) streamSegment(launch, y, 0);
-            const size_t first = (static_cast<size_t>(y) * launch.width + static_cast<size_t>(strip) * kSegmentCells) * 9;
+            const SourceRows rows = gridRows(launch, y);
+            if (strip == 1) streamSegment(launch, y, 0, rows);
             // The strip's part of row y + 2, first needed by the next row,
             // is fetched while this one streams: the hardware alone does not
             // fetch it soon enough.
             const int ahead = y + 2 < launch.height ? 2 * launch.width * 9 : 0;
-            pullInteriorSegments(launch, first, count, ahead);
-            if (strip + count == segments - 1) streamSegment(launch, y, segments - 1);
+            pullInteriorRow(launch, y, rows, strip, count, ahead);
+            if (strip + count == segments - 1) streamSegment(launch, y, segments - 1, rows);
         }
     }
+}
+
+// Whether the pulls move every value of f to exactly one place in fStream,
+// so that f can be recovered from fStream. Checked on the learning grid:
+// a value's one or more destinations lie within a cell of it and depend
+// only on the walls within a cell of it, and every such neighbourhood of a
+// grid at least 16 cells wide and high occurs in that grid.
+bool movesEachValueOnce(const std::array<CellPull, kCellClasses>& pulls)
+{
+    constexpr int side = 3 * kStreamTile;
+    std::vector<int> arrivals(static_cast<size_t>(side) * side * 9, 0);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const CellPull& pull = pulls[cellClass(x, y, side, side)];
+            for (int k = 0; k < 9; ++k) {
+                const int sourceX = x + pull.columnStep[k];
+                const int sourceY = y + pull.rowStep[k];
+                if (sourceX < 0 || sourceX >= side || sourceY < 0 || sourceY >= side) return false;
+                ++arrivals[static_cast<size_t>((sourceY * side + sourceX) * 9 + pull.sourceDirection[k])];
+            }
+        }
+    return std::all_of(arrivals.begin(), arrivals.end(), [](int count) { return count == 1; });
 }
 
 // The pulls learnt once from the kernel's own code.
 struct LearntPulls {
     std::array<CellPull, kCellClasses> pulls;
     bool known;  // every class followed one pattern
+    bool permutation;  // and together they move each value of f once
     NeighbourLanes interiorLanes;
 };
 
 const LearntPulls& learntPulls()
 {
     static const LearntPulls learnt = [] {
-        LearntPulls l{learnCellPulls(), false, {}};
+        LearntPulls l{learnCellPulls(), false, false, {}};
         l.known = std::all_of(l.pulls.begin(), l.pulls.end(), [](const CellPull& pull) { return pull.learnt; });
+        l.permutation = l.known && movesEachValueOnce(l.pulls);
         l.interiorLanes = neighbourLanes(l.pulls[kInteriorClass]);
         return l;
     }();
@@ -362,23 +425,34 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 {
     const LearntPulls& learnt = learntPulls();
     if (!learnt.known) return false;
-    *launch = StreamLaunch{f, fStream, width, height, {}, pullsAlongDirections(learnt.pulls[kInteriorClass]),
-                           &learnt.interiorLanes};
+    *launch = StreamLaunch{f, fStream, width, height, {}, {}, learnt.permutation,
+                           pullsAlongDirections(learnt.pulls[kInteriorClass]), &learnt.interiorLanes};
     for (int c = 0; c < kCellClasses; ++c)
-        for (int k = 0; k < 9; ++k) launch->offset[c][k] = learnt.pulls[c].offset(k, width);
+        for (int k = 0; k < 9; ++k) {
+            const CellPull& pull = learnt.pulls[c];
+            launch->rowStep[c][k] = pull.rowStep[k];
+            launch->inRowOffset[c][k] = pull.columnStep[k] * 9 + pull.sourceDirection[k] - k;
+        }
     return true;
 }
 
 void streamGridRow(const StreamLaunch& launch, int y)
 {
+    const SourceRows rows = gridRows(launch, y);
+    streamGridRowFrom(launch, y, rows.row);
+}
+
+void streamGridRowFrom(const StreamLaunch& launch, int y, const float* const (&rowsAround)[3])
+{
+    const SourceRows rows{{rowsAround[0], rowsAround[1], rowsAround[2]}};
     const int segments = launch.width / kSegmentCells;
     if (!launch.interiorByLines || segments < 3 || y == 0 || y == launch.height - 1) {
-        for (int s = 0; s < segments; ++s) streamSegment(launch, y, s);
+        for (int s = 0; s < segments; ++s) streamSegment(launch, y, s, rows);
         return;
     }
-    streamSegment(launch, y, 0);
-    pullInteriorSegments(launch, (static_cast<size_t>(y) * launch.width + kSegmentCells) * 9, segments - 2, 0);
-    streamSegment(launch, y, segments - 1);
+    streamSegment(launch, y, 0, rows);
+    pullInteriorRow(launch, y, rows, 1, segments - 2, 0);
+    streamSegment(launch, y, segments - 1, rows);
 }
 
 void runStream(dim3 grid, dim3 block, const float* f, float* fStream)
@@ -406,6 +480,30 @@ void runStream(dim3 grid, dim3 block, const float* f, float* fStream)
         streamRows(launch, static_cast<int>(firstRow), static_cast<int>(endRow));
         cpu_runtime::finishCopiesBypassingCache();
     });
+}
+
+bool runUnstream(const float* fStream, float* f, int width, int height)
+{
+    StreamLaunch launch;
+    if (!prepareStreamLaunch(f, nullptr, width, height, &launch) || !launch.movesEachValueOnce) return false;
+    // Each value of fStream goes back to the one place of f it was pulled
+    // from. Rows are spread over the workers; two rows never send a value
+    // to the same place.
+    const size_t rowFloats = static_cast<size_t>(width) * 9;
+    cpu_runtime::runBlocksInParallel(static_cast<size_t>(height), [&](size_t firstRow, size_t endRow) {
+        for (size_t y = firstRow; y < endRow; ++y) {
+            const float* streamed = fStream + y * rowFloats;
+            for (int x = 0; x < width; ++x) {
+                const int cls = cellClass(x, static_cast<int>(y), width, height);
+                for (int k = 0; k < 9; ++k) {
+                    const size_t sourceRow = y + static_cast<size_t>(launch.rowStep[cls][k]);
+                    f[sourceRow * rowFloats + static_cast<size_t>(x * 9 + k + launch.inRowOffset[cls][k])] =
+                        streamed[x * 9 + k];
+                }
+            }
+        }
+    });
+    return true;
 }
 
 }  // namespace CPU_KERNELS

@@ -1,8 +1,10 @@
 // The CPU runtime queues a frame's collision, streaming and force decays
-// and runs them as one pass over memory. Whatever the launches and
-// whatever comes between them, every array must end exactly as when each
-// launch runs alone before the next call (the reference here: a device
-// synchronisation after every launch), in every compiled set of the kernels.
+// and runs them as one pass over memory, which leaves the collided values
+// owed in f until something could see them. Whatever the launches and
+// whatever comes between them, every array must read, wherever it can be
+// read, exactly as when each launch runs alone before the next call (the
+// reference here: a device synchronisation after every launch), in every
+// compiled set of the kernels.
 #include <functional>
 
 #include "cpu_backend/kernels/instruction_set_choice.h"
@@ -47,6 +49,11 @@ struct FrameArrays {
         for (float* p : {f, fStream, fx, fy, h}) cudaFree(p);
     }
 
+    // What the launches showed along the way: copies read back at chosen
+    // points, compared between the two runs as the final contents are.
+    mutable std::vector<std::vector<float>> seen;
+    void see(const float* p, size_t count) const { seen.push_back(readDevice(p, count)); }
+
     size_t cells() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
 
     // Every array, f and fStream included, in one list.
@@ -82,14 +89,21 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
     const unsigned long long fused = cpu_kernels::fusedFrameSteps() - before;
+    const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     EXPECT_EQ(cpu_kernels::fusedFrameSteps() - before, fused) << "a synchronised launch must run alone";
+
+    EXPECT_EQ(cpu_kernels::owedDistributionsPaid() - paidBefore, 0u)
+        << "with a synchronisation after every launch nothing is ever owed";
 
     const char* names[] = {"f", "fStream", "fx", "fy", "h"};
     const std::vector<std::vector<float>> aloneContents = alone.contents();
     for (size_t a = 0; a < 5; ++a)
         EXPECT_TRUE(sameBits(queuedContents[a], aloneContents[a], queued.width, a < 2 ? 9 : 1)) << names[a];
+    EXPECT_EQ(queued.seen.size(), alone.seen.size());
+    for (size_t i = 0; i < std::min(queued.seen.size(), alone.seen.size()); ++i)
+        EXPECT_TRUE(sameBits(queued.seen[i], alone.seen[i], queued.width, 9)) << "read back " << i;
     return fused;
 }
 
@@ -167,6 +181,172 @@ TEST_P(LaunchQueue, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
         SCOPED_TRACE(c.what);
         EXPECT_EQ(runBothWays(3, 2, 11, c.frame), c.onePassSteps);
     }
+}
+
+TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
+{
+    using Step = std::function<void()>;
+    // The program's frame: after it f owes its collided values, which
+    // streaming moved into fStream.
+    auto frame = [](const FrameArrays& a, const Step& step) {
+        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const FrameArrays&, const Step&)> launches;
+    };
+    const Case cases[] = {
+        {"a copy from f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             a.see(a.f, a.cells() * 9);
+         }},
+        {"a copy into part of fStream",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             const std::vector<float> values(a.cells(), 0.25f);
+             EXPECT_EQ(cudaMemcpy(a.fStream + a.cells(), values.data(), values.size() * 4, cudaMemcpyHostToDevice),
+                       cudaSuccess);
+         }},
+        {"a memset of fStream",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fStream, 0, a.cells() * 36), cudaSuccess);
+         }},
+        {"a streaming launch that reads f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             a.stream(), step();
+         }},
+        {"a collision of fStream, in place, before a rain drop",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.fStream, a.fx, a.fy, a.h, true);
+             step();
+             launchRainDrop(dim3(1, 1), dim3(16, 16), 3, 3, 4.0f, 0.004f, a.fx, a.fy, a.width, a.height);
+             step();
+             a.see(a.f, a.cells() * 9);
+         }},
+        {"a second frame on the same arrays, which reads f",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             frame(a, step);
+         }},
+        {"frames as the program runs them, each streaming back into the array that owes",
+         [&](const FrameArrays& a, const Step& step) {
+             FrameArrays& swapped = const_cast<FrameArrays&>(a);
+             for (int i = 0; i < 3; ++i) {
+                 frame(a, step);
+                 std::swap(swapped.f, swapped.fStream);
+             }
+             a.see(a.fStream, a.cells() * 9);
+         }},
+        {"a synchronisation, after which the host reads device memory",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+             a.seen.emplace_back(a.f, a.f + a.cells() * 9);
+         }},
+    };
+    // One tile, whose every cell is in a tile on the walls; narrow rows;
+    // and bands of many rows, so that each worker's buffer of collided rows
+    // is reused.
+    for (const dim3 tiles : {dim3(1, 1), dim3(3, 2), dim3(4, 9)})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << ", " << tiles.x << " x " << tiles.y << " tiles");
+            const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
+            EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
+            EXPECT_GE(cpu_kernels::owedDistributionsPaid() - paidBefore, 1u) << "nothing was owed";
+        }
+}
+
+TEST_P(LaunchQueue, ForceSegmentsKnownToHoldOnlyPositiveZeroAreForgottenWhereverWritten)
+{
+    using Step = std::function<void()>;
+    auto frame = [](const FrameArrays& a, const Step& step) {
+        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+    };
+    // Still forces, as the model starts: kInitWaterLB clears both fields.
+    auto init = [](const FrameArrays& a, const Step& step) {
+        launchInitWaterLB(a.cellGrid(), dim3(a.blockCells()), a.h, a.fx, a.fy);
+        step();
+    };
+    auto drop = [](const FrameArrays& a, int x, int y, float radius) {
+        const unsigned blocks = static_cast<unsigned>(2.0f * radius * 0.0625f) + 1;
+        launchRainDrop(dim3(blocks, blocks), dim3(16, 16), x, y, radius, 0.004f, a.fx, a.fy, a.width, a.height);
+    };
+    // Values that are not +0.0 although they compare equal to it, or nearly.
+    auto copyInto = [](float* field, size_t first, std::vector<float> values) {
+        EXPECT_EQ(cudaMemcpy(field + first, values.data(), values.size() * 4, cudaMemcpyHostToDevice), cudaSuccess);
+    };
+    const std::vector<float> notPositiveZero = {-0.0f, 1e-40f, -1e-40f, -0.0f, 3e-5f};
+    struct Case {
+        const char* what;
+        std::function<void(const FrameArrays&, const Step&)> launches;
+    };
+    const Case cases[] = {
+        {"rain drops whose discs reach one cell into a segment, at the corners and across a row's end",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step), frame(a, step);
+             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next segment's first cell
+             drop(a, 0, 0, 3.0f), drop(a, a.width - 1, a.height - 1, 3.0f), drop(a, a.width - 1, 30, 2.0f);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a copy of negative zeros and subnormals into still forces",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             copyInto(a.fx, a.cells() / 2 + 3, notPositiveZero), copyInto(a.fy, 47, notPositiveZero);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a memset of zeros over part of two segments, then of all of one",
+         [&](const FrameArrays& a, const Step& step) {
+             frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fx + 8, 0, 20 * 4), cudaSuccess);
+             EXPECT_EQ(cudaMemset(a.fy + 32, 0, 16 * 4), cudaSuccess);
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a memset of bytes other than zero over still forces",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             EXPECT_EQ(cudaMemset(a.fy + 64, 0x37, 16 * 4), cudaSuccess);  // 1.1e-5 in every cell
+             step(), frame(a, step), frame(a, step);
+         }},
+        {"a decay launched alone, and a collision that writes its depth into a force field",
+         [&](const FrameArrays& a, const Step& step) {
+             init(a, step), frame(a, step);
+             copyInto(a.fx, 100, notPositiveZero);
+             a.decay(a.fx), step();
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fy, true);
+             step(), frame(a, step), frame(a, step);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_GE(runBothWays(4, 3, 23, c.launches), 2u);
+    }
+}
+
+TEST_P(LaunchQueue, AFrameStepNeitherReadsNorWritesForcesKnownToBeZero)
+{
+    // White box: a value that no runtime call can have seen (stored through
+    // the host pointer, which only the CPU backend allows) inside a segment
+    // known to hold +0.0 must be neither read nor rewritten by a frame step:
+    // its frame streams exactly what the same frame streams with still
+    // forces, and the value stays.
+    FrameArrays planted(4, 3, 31);
+    FrameArrays still(4, 3, 31);
+    const size_t cell = 5 * kZeroSegmentCells + 2;
+    for (const FrameArrays* a : {&planted, &still}) {
+        launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
+        a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+        ASSERT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);  // runs the frame, looks at nothing
+        cudaGetLastError();
+    }
+    planted.fx[cell] = 0.001f;
+    for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+    EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
+                         planted.width, 9));
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a known-zero segment was written";
 }
 
 }  // namespace
