@@ -10,6 +10,7 @@ required_packages=(
     libgtest-dev libgmock-dev
     xvfb xauth
     ffmpeg
+    file
     clang-14 libclang-rt-14-dev
 )
 
