@@ -10,6 +10,7 @@
 #include "frame_rate.h"
 #include "model/water_model.h"
 #include "shallow_water_app.h"
+#include "version_line.h"
 
 // Ask the driver of a hybrid-graphics machine to run this process on the
 // discrete NVIDIA GPU: the first for CUDA, the second for OpenGL. Both are
@@ -49,6 +50,15 @@ bool wantsUsage(int argc, char** argv)
     return false;
 }
 
+// --version anywhere on the command line (after --help, which wins).
+bool wantsVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) return true;
+    }
+    return false;
+}
+
 void printUsage(const char* program)
 {
     std::printf("Usage: %s [-device=N] [-quiet]\n"
@@ -58,6 +68,7 @@ void printUsage(const char* program)
                 "              (without it the fastest device is used and nothing is printed)\n"
                 "  -quiet      with -device=N, leave out that line\n"
                 "  --help      show this text\n"
+                "  --version   show the version (and the commit built from)\n"
                 "Exit status: 0 after the window is closed, 1 when the device, the model or the display\n"
                 "cannot be set up or the device fails so that it cannot continue, 255 when no window or\n"
                 "OpenGL context can be opened.\n",
@@ -70,6 +81,10 @@ int main(int argc, char** argv)
 {
     if (wantsUsage(argc, argv)) {
         printUsage(argc > 0 ? argv[0] : "shallow-water");
+        return 0;
+    }
+    if (wantsVersion(argc, argv)) {
+        printVersionLine(argc > 0 ? argv[0] : "shallow-water");
         return 0;
     }
 

@@ -14,6 +14,9 @@ set(SHALLOW_WATER_MINGW_PREFIX x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${SHALLOW_WATER_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${SHALLOW_WATER_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${SHALLOW_WATER_MINGW_PREFIX}-windres)
+# For the stripped programs of the zip (CPack), whose name CMake does not
+# derive from the "-posix" compiler names.
+set(CMAKE_STRIP ${SHALLOW_WATER_MINGW_PREFIX}-strip)
 
 # Libraries and headers from the MinGW sysroot and from the prefixes named in
 # CMAKE_FIND_ROOT_PATH; programs (the glad generator, Python) from the host.

@@ -161,6 +161,10 @@ SW_DEVICE float fusedMulAdd(float a, float b, float c)
     return __fmaf_rn(a, b, c);
 #elif defined(__FMA__) && (defined(__GNUC__) || defined(__clang__))
     return __builtin_fmaf(a, b, c);  // one vfmadd instruction with -mfma
+#elif defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
+    // Every AArch64 processor has FMADD, correctly rounded as IEEE 754
+    // requires; -ffp-contract=off does not stop the explicit builtin.
+    return __builtin_fmaf(a, b, c);
 #elif defined(_MSC_VER) && !defined(__CUDACC__) && defined(__AVX2__)
     // /arch:AVX2 implies FMA3 on MSVC, which defines no __FMA__.
     return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));

@@ -16,6 +16,7 @@
 
 #include "app/grid_size.h"
 #include "app/simulation_step.h"
+#include "app/version_line.h"
 #include "benchmark.h"
 #include "fnv1a.h"
 #include "grey_png.h"
@@ -151,6 +152,9 @@ int main(int argc, char** argv)
     switch (parseHeadlessOptions(argc, argv, &options)) {
     case CommandLine::ShowHelp:
         printHeadlessUsage(stdout, argv[0]);
+        return 0;
+    case CommandLine::ShowVersion:
+        printVersionLine(argv[0]);
         return 0;
     case CommandLine::Invalid:
         return 2;

@@ -50,6 +50,7 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "  --bench      time each kernel and the whole frame against the memory bandwidth\n"
                  "               (median of N frames, default %d); no other output\n"
                  "  --help       show this text\n"
+                 "  --version    show the version (and the commit built from)\n"
                  "An output file is checked before the first frame, and written under a temporary name\n"
                  "beside it that replaces FILE only once complete. Exit status: 0 when everything was\n"
                  "done, 1 when something failed (the GPU failing so that it cannot continue included),\n"
@@ -82,6 +83,7 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
         };
 
         if (name == "--help" && !hasInlineValue) return CommandLine::ShowHelp;
+        if (name == "--version" && !hasInlineValue) return CommandLine::ShowVersion;
         if (name == "--checksum" && !hasInlineValue) {
             options->checksum = true;
         } else if (name == "--volume" && !hasInlineValue) {

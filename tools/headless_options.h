@@ -20,12 +20,12 @@ struct HeadlessOptions {
 // Timed frames of the benchmark unless --frames says otherwise.
 constexpr int kDefaultBenchFrames = 50;
 
-enum class CommandLine { Run, ShowHelp, Invalid };
+enum class CommandLine { Run, ShowHelp, ShowVersion, Invalid };
 
 // Reads argv[1..argc-1] into options. Returns Invalid after printing what is
-// wrong on standard error, ShowHelp for --help. --bench makes no other
-// output, so it is refused together with --checksum, --volume, --png or
-// --video; --fps is refused without --video.
+// wrong on standard error, ShowHelp for --help, ShowVersion for --version.
+// --bench makes no other output, so it is refused together with --checksum,
+// --volume, --png or --video; --fps is refused without --video.
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options);
 
 void printHeadlessUsage(std::FILE* stream, const char* program);

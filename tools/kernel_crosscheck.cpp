@@ -17,6 +17,7 @@
 #include "fnv1a.h"
 #include "random_test_values.h"
 #include "app/simulation_step.h"
+#include "app/version_line.h"
 #include "kernels/kernel_launch.h"
 #include "model/water_model.h"
 
@@ -95,6 +96,10 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--version") {
+        printVersionLine(argv[0]);
+        return 0;
+    }
     Checker check(argc > 1 ? argv[1] : nullptr);
     const dim3 cellGrid(kCells / kBlock);
     const dim3 cellBlock(kBlock);

@@ -11,6 +11,7 @@ required_packages=(
     libgtest-dev libgmock-dev
     xvfb xauth mesa-utils
     ffmpeg
+    file
     clang-14 libclang-rt-14-dev
 )
 
@@ -28,12 +29,13 @@ install_dependencies() {
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build BUILD_DIR [cmake options...]
+# configure_and_build PRESET: configures and builds with the configure and
+# build presets of that name (CMakePresets.json, which holds every build's
+# settings), into build/PRESET or the folder the preset names.
 configure_and_build() {
-    local build_dir=$1
-    shift
-    cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$build_dir" --parallel "$(nproc)"
+    local preset=$1
+    (cd "$repo_root" && cmake --preset "$preset" >/dev/null &&
+        cmake --build --preset "$preset" --parallel "$(nproc)")
 }
 
 # Starts Xvfb on a free display number, exports DISPLAY, and stops the

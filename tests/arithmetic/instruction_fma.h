@@ -1,7 +1,7 @@
 // The processor's fused multiply-add instruction, to compare the kernels'
 // arithmetic with in a program built for any x86-64 processor: only the
 // functions marked SW_FMA_TARGET are compiled for FMA, and they may run only
-// where processorHasFma().
+// where processorHasFma(). AArch64 always has the instruction.
 #pragma once
 
 #if defined(_MSC_VER)
@@ -45,6 +45,8 @@ inline bool processorHasFma()
 #elif defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("fma");
+#elif defined(__aarch64__)
+    return true;  // FMADD is part of the AArch64 base instruction set
 #else
     return false;
 #endif

@@ -60,6 +60,8 @@ TEST(HeadlessOptions, DefaultsAndEveryOptionInBothSpellings)
     EXPECT_EQ(parsed.options.pngPath, "a=b.png");
 
     EXPECT_EQ(parse({"--frames", "3", "--help"}).result, CommandLine::ShowHelp);
+    EXPECT_EQ(parse({"--checksum", "--version"}).result, CommandLine::ShowVersion);
+    EXPECT_EQ(parse({"--version=1"}).result, CommandLine::Invalid);
 }
 
 TEST(HeadlessOptions, BadOptionsAreNamedAndRefused)
