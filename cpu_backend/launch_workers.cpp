@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -136,6 +137,15 @@ std::unique_lock<std::recursive_mutex> lockRuntime()
 {
     static std::recursive_mutex* mutex = new std::recursive_mutex;
     return std::unique_lock<std::recursive_mutex>(*mutex);
+}
+
+float* threadScratchFloats(size_t floats)
+{
+    thread_local std::vector<float> storage;
+    constexpr size_t kAlignFloats = 64 / sizeof(float);
+    if (storage.size() < floats + kAlignFloats) storage.resize(floats + kAlignFloats);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(storage.data());
+    return storage.data() + (64 - at % 64) % 64 / sizeof(float);
 }
 
 unsigned workerCount()

@@ -29,6 +29,13 @@ bool acceptLaunch(const KernelInfo& kernel, dim3 grid, dim3 block);
 // since such an entry point runs the queue, which takes it again.
 std::unique_lock<std::recursive_mutex> lockRuntime();
 
+// A buffer of at least `floats` floats on a 64-byte boundary, this
+// thread's own, kept (and grown as needed) between calls so that a worker's
+// rows allocate nothing frame after frame. Held here, compiled once, not in
+// the kernel sets: a container instantiated there would be emitted by every
+// set and shared between them.
+float* threadScratchFloats(size_t floats);
+
 // Calls body(first, end) for consecutive ranges covering [0, blockCount),
 // spread over all workers; returns when every range is done.
 void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, size_t)>& body);

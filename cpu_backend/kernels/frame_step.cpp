@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
 namespace CPU_KERNELS {
 namespace {
@@ -33,13 +32,9 @@ constexpr unsigned kBandsPerWorker = 4;
 // between frames, so a frame allocates nothing.
 class CollidedRows {
 public:
-    explicit CollidedRows(size_t rowFloats) : rowFloats_(rowFloats)
+    explicit CollidedRows(size_t rowFloats)
+        : rowFloats_(rowFloats), base_(cpu_runtime::threadScratchFloats(3 * rowFloats))
     {
-        thread_local std::vector<float> storage;
-        constexpr size_t kAlignFloats = 64 / sizeof(float);
-        if (storage.size() < 3 * rowFloats + kAlignFloats) storage.resize(3 * rowFloats + kAlignFloats);
-        const uintptr_t at = reinterpret_cast<uintptr_t>(storage.data());
-        base_ = storage.data() + (64 - at % 64) % 64 / sizeof(float);
     }
     float* row(int y) const { return base_ + static_cast<size_t>(y % 3) * rowFloats_; }
 
