@@ -5,9 +5,12 @@
 # installs what it needs.
 #
 # The programs run under qemu's user-mode emulator: ctest starts each test
-# program through CMAKE_CROSSCOMPILING_EMULATOR. The C library and loader
-# come from the cross compiler's own tree; the multiarch libraries are found
-# in their usual place, which qemu falls back to.
+# program through CMAKE_CROSSCOMPILING_EMULATOR, and the tests that start
+# programs themselves take it from SHALLOW_WATER_EMULATOR. The loader and
+# the C library are the multiarch ones (libc6:arm64, in /lib): the cross
+# compiler's own copies (qemu's -L /usr/aarch64-linux-gnu) are another
+# build of the C library, and a loader of one build with the C library of
+# the other hangs in the first thread a program starts.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
@@ -22,5 +25,5 @@ set(SHALLOW_WATER_DEBIAN_ARCHITECTURE arm64)
 
 find_program(SHALLOW_WATER_QEMU NAMES qemu-aarch64 qemu-aarch64-static)
 if(SHALLOW_WATER_QEMU)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${SHALLOW_WATER_QEMU} -L /usr/aarch64-linux-gnu)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${SHALLOW_WATER_QEMU})
 endif()

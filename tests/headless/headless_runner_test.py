@@ -7,6 +7,7 @@ import pty
 import re
 import resource
 import select
+import shlex
 import shutil
 import signal
 import struct
@@ -17,6 +18,8 @@ import unittest
 import zlib
 
 PROGRAM = os.environ.get("SHALLOW_WATER_HEADLESS", "")
+# A cross-built program runs under the emulator that CTest names.
+EMULATOR = shlex.split(os.environ.get("SHALLOW_WATER_EMULATOR", ""))
 
 # Hashes after one frame: still water of depth 0.05 (0x3D4CCCCD) in all
 # 2688 x 1536 cells, drawn grey 127 (bytes 7F 7F 7F FF).
@@ -33,7 +36,7 @@ def run(*args, env=None, stderr=subprocess.PIPE, timeout=300, preexec_fn=None):
     for name in ("SHALLOW_WATER_CPU_FAIL", "SHALLOW_WATER_CPU_DEVICES"):
         environment.pop(name, None)
     environment.update(env or {})
-    return subprocess.run([PROGRAM, *args], env=environment, stdout=subprocess.PIPE, stderr=stderr, text=True,
+    return subprocess.run([*EMULATOR, PROGRAM, *args], env=environment, stdout=subprocess.PIPE, stderr=stderr, text=True,
                           timeout=timeout, preexec_fn=preexec_fn)
 
 
@@ -140,7 +143,7 @@ class HeadlessRunner(unittest.TestCase):
         for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],
                      ["--checksum", "--volume", "--png", "z.png"]):
             with tempfile.TemporaryDirectory() as folder:
-                done = subprocess.run([PROGRAM, "--bench", *args], cwd=folder, capture_output=True, text=True,
+                done = subprocess.run([*EMULATOR, PROGRAM, "--bench", *args], cwd=folder, capture_output=True, text=True,
                                       timeout=60)
                 self.assertEqual(done.returncode, 2, args)
                 self.assertEqual(done.stdout, "", args)
@@ -189,7 +192,7 @@ class HeadlessRunner(unittest.TestCase):
 
     def test_ctrl_c_ends_the_progress_line_and_the_run(self):
         controller, terminal = pty.openpty()
-        process = subprocess.Popen([PROGRAM, "--frames", "100000", "--png", "never.png"], stdout=subprocess.PIPE,
+        process = subprocess.Popen([*EMULATOR, PROGRAM, "--frames", "100000", "--png", "never.png"], stdout=subprocess.PIPE,
                                    stderr=terminal, text=True, cwd=tempfile.gettempdir())
         os.close(terminal)
         shown = b""
@@ -234,7 +237,7 @@ class HeadlessRunner(unittest.TestCase):
                 outputs = ["--png", os.path.join(folder, "last.png")]
                 if with_video:
                     outputs += ["--video", os.path.join(folder, "run.mp4")]
-                process = subprocess.Popen([PROGRAM, "--frames", "100000", *outputs], stdout=subprocess.PIPE,
+                process = subprocess.Popen([*EMULATOR, PROGRAM, "--frames", "100000", *outputs], stdout=subprocess.PIPE,
                                            stderr=subprocess.PIPE, text=True, start_new_session=True)
                 try:
                     time.sleep(3)  # frames are running (and ffmpeg encoding them)

@@ -1,6 +1,7 @@
 """Runs the real programs for process-level tests and watches their window
 through the X11 test tool. Paths come from the environment that CTest sets."""
 import os
+import shlex
 import subprocess
 import time
 
@@ -8,6 +9,8 @@ PROGRAM = os.environ.get("SHALLOW_WATER_CPU", "")
 WINDOW_TOOL = os.environ.get("X11_WINDOW_TOOL", "")
 ARTIFACTS = os.environ.get("TEST_ARTIFACTS", "test-artifacts")
 TITLE = "Hello World"
+# A cross-built program and tool run under the emulator that CTest names.
+EMULATOR = shlex.split(os.environ.get("SHALLOW_WATER_EMULATOR", ""))
 
 
 def environment(**overrides):
@@ -20,7 +23,7 @@ def environment(**overrides):
 
 def run_to_end(args=(), timeout=120, **env):
     """Runs the program until it exits by itself; returns (status, out, err)."""
-    done = subprocess.run([PROGRAM, *args], env=environment(**env), capture_output=True, text=True, timeout=timeout)
+    done = subprocess.run([*EMULATOR, PROGRAM, *args], env=environment(**env), capture_output=True, text=True, timeout=timeout)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -29,7 +32,7 @@ class RunningProgram:
     its window; stopped for certain when the test leaves the block."""
 
     def __init__(self, args=(), **env):
-        self.process = subprocess.Popen([PROGRAM, *args], env=environment(**env), stdout=subprocess.PIPE,
+        self.process = subprocess.Popen([*EMULATOR, PROGRAM, *args], env=environment(**env), stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
 
     def __enter__(self):
@@ -42,17 +45,17 @@ class RunningProgram:
 
     def window(self, timeout_ms=60000):
         """(count, width, height) of the windows with the program's title."""
-        done = subprocess.run([WINDOW_TOOL, "find", TITLE, str(timeout_ms)], capture_output=True, text=True)
+        done = subprocess.run([*EMULATOR, WINDOW_TOOL, "find", TITLE, str(timeout_ms)], capture_output=True, text=True)
         count, width, height = (int(v) for v in done.stdout.split())
         return count, width, height
 
     def close(self):
-        return subprocess.run([WINDOW_TOOL, "close", TITLE]).returncode == 0
+        return subprocess.run([*EMULATOR, WINDOW_TOOL, "close", TITLE]).returncode == 0
 
     def screenshot(self, name):
         os.makedirs(ARTIFACTS, exist_ok=True)
         path = os.path.join(ARTIFACTS, name)
-        done = subprocess.run([WINDOW_TOOL, "screenshot", TITLE, path])
+        done = subprocess.run([*EMULATOR, WINDOW_TOOL, "screenshot", TITLE, path])
         return path if done.returncode == 0 else None
 
     def wait(self, timeout=60):

@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from program_runner import PROGRAM, RunningProgram, environment, run_to_end
+from program_runner import EMULATOR, PROGRAM, RunningProgram, environment, run_to_end
 
 
 def free_display_number():
@@ -26,7 +26,7 @@ def run_without_display(**env):
             variables.pop(name, None)
         else:
             variables[name] = value
-    done = subprocess.run([PROGRAM], env=variables, capture_output=True, text=True, timeout=60)
+    done = subprocess.run([*EMULATOR, PROGRAM], env=variables, capture_output=True, text=True, timeout=60)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -118,7 +118,7 @@ class Usage(unittest.TestCase):
     def test_help_prints_the_usage_and_opens_no_window(self):
         for flag in ("--help", "-help", "-h"):
             # With an unusable display: the usage text needs none.
-            done = subprocess.run([PROGRAM, "-device=0", flag], env=environment(DISPLAY=""), capture_output=True,
+            done = subprocess.run([*EMULATOR, PROGRAM, "-device=0", flag], env=environment(DISPLAY=""), capture_output=True,
                                   text=True, timeout=60)
             self.assertEqual((done.returncode, done.stderr), (0, ""), flag)
             self.assertTrue(done.stdout.startswith(f"Usage: {PROGRAM} [-device=N] [-quiet]\n"), done.stdout)

@@ -5,6 +5,7 @@
 
 #include "kernels/device_constants.h"
 #include "tests/support/device_test_support.h"
+#include "tests/support/emulator.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ constexpr float kDropRadius = 89.6f;
 
 TEST_F(PhysicalValidation, RingTravelsAtTheShallowWaterWaveSpeedAndStaysRound)
 {
+    if (runsUnderEmulator()) GTEST_SKIP() << kTooSlowUnderEmulator;
     // The lattice is slightly dispersive (short waves run a little faster),
     // so the ring is measured where it is made of long waves: the
     // application's broad drop, far from its disc. The drop sits at the
@@ -118,6 +120,7 @@ TEST_F(PhysicalValidation, StillWaterStaysStillForAThousandSteps)
 
 TEST_F(PhysicalValidation, RingsReflectFromTheWallsWithoutLosingWater)
 {
+    if (runsUnderEmulator()) GTEST_SKIP() << kTooSlowUnderEmulator;
     constexpr int kSide = 192;  // 32 x 1152 cells; a crossing takes about 270 steps
     ModelPtr model = makeModel(kSide, kSide);
     ASSERT_NE(model, nullptr);

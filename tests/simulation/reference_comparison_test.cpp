@@ -9,6 +9,7 @@
 
 #include "tests/support/reference_model.h"
 #include "tests/support/device_test_support.h"
+#include "tests/support/emulator.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ constexpr int kVolumeFrames = 1000;
 // per frame on the whole), so that most of the basin is in motion.
 TEST(WaterVolume, StaysConstantOverALongRainyRun)
 {
+    if (runsUnderEmulator()) GTEST_SKIP() << kTooSlowUnderEmulator;
     ModelPtr model = makeModel(kWidth, kHeight);
     ASSERT_NE(model, nullptr);
     unsigned int* pixels = nullptr;
