@@ -36,8 +36,8 @@ def run(*args, env=None, stderr=subprocess.PIPE, timeout=300, preexec_fn=None):
     for name in ("SHALLOW_WATER_CPU_FAIL", "SHALLOW_WATER_CPU_DEVICES"):
         environment.pop(name, None)
     environment.update(env or {})
-    return subprocess.run([*EMULATOR, PROGRAM, *args], env=environment, stdout=subprocess.PIPE, stderr=stderr, text=True,
-                          timeout=timeout, preexec_fn=preexec_fn)
+    return subprocess.run([*EMULATOR, PROGRAM, *args], env=environment, stdout=subprocess.PIPE, stderr=stderr,
+                          text=True, timeout=timeout, preexec_fn=preexec_fn)
 
 
 def limit_file_size(limit):
@@ -143,8 +143,8 @@ class HeadlessRunner(unittest.TestCase):
         for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],
                      ["--checksum", "--volume", "--png", "z.png"]):
             with tempfile.TemporaryDirectory() as folder:
-                done = subprocess.run([*EMULATOR, PROGRAM, "--bench", *args], cwd=folder, capture_output=True, text=True,
-                                      timeout=60)
+                done = subprocess.run([*EMULATOR, PROGRAM, "--bench", *args], cwd=folder, capture_output=True,
+                                      text=True, timeout=60)
                 self.assertEqual(done.returncode, 2, args)
                 self.assertEqual(done.stdout, "", args)
                 self.assertIn("--bench only times the kernels: it cannot be combined with --checksum, --volume, "
@@ -192,8 +192,8 @@ class HeadlessRunner(unittest.TestCase):
 
     def test_ctrl_c_ends_the_progress_line_and_the_run(self):
         controller, terminal = pty.openpty()
-        process = subprocess.Popen([*EMULATOR, PROGRAM, "--frames", "100000", "--png", "never.png"], stdout=subprocess.PIPE,
-                                   stderr=terminal, text=True, cwd=tempfile.gettempdir())
+        process = subprocess.Popen([*EMULATOR, PROGRAM, "--frames", "100000", "--png", "never.png"],
+                                   stdout=subprocess.PIPE, stderr=terminal, text=True, cwd=tempfile.gettempdir())
         os.close(terminal)
         shown = b""
         try:

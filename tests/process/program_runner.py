@@ -23,7 +23,8 @@ def environment(**overrides):
 
 def run_to_end(args=(), timeout=120, **env):
     """Runs the program until it exits by itself; returns (status, out, err)."""
-    done = subprocess.run([*EMULATOR, PROGRAM, *args], env=environment(**env), capture_output=True, text=True, timeout=timeout)
+    done = subprocess.run([*EMULATOR, PROGRAM, *args], env=environment(**env), capture_output=True, text=True,
+                          timeout=timeout)
     return done.returncode, done.stdout, done.stderr
 
 

@@ -118,8 +118,8 @@ class Usage(unittest.TestCase):
     def test_help_prints_the_usage_and_opens_no_window(self):
         for flag in ("--help", "-help", "-h"):
             # With an unusable display: the usage text needs none.
-            done = subprocess.run([*EMULATOR, PROGRAM, "-device=0", flag], env=environment(DISPLAY=""), capture_output=True,
-                                  text=True, timeout=60)
+            done = subprocess.run([*EMULATOR, PROGRAM, "-device=0", flag], env=environment(DISPLAY=""),
+                                  capture_output=True, text=True, timeout=60)
             self.assertEqual((done.returncode, done.stderr), (0, ""), flag)
             self.assertTrue(done.stdout.startswith(f"Usage: {PROGRAM} [-device=N] [-quiet]\n"), done.stdout)
             self.assertIn("-quiet      with -device=N, leave out that line\n", done.stdout)
