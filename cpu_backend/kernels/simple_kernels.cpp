@@ -82,7 +82,8 @@ constexpr int kCellsPerFetch = 16;
 // prefetch does not run far enough ahead of a loop that spends this long
 // on each line; asked for all at once, the requests stall on the core's
 // few outstanding misses. Spread this way, two chunks ahead, the frame
-// took 0.89 times as long on a 2-core Xeon (docs/performance.md).
+// took 0.89 times as long as with each chunk asked for at once, one chunk
+// ahead, on a 2-core Xeon (docs/performance.md).
 template <bool kInitialized>
 void collideChunk(const float* values, float* collided, const float* __restrict forceX,
                   const float* __restrict forceY, float* __restrict depths, int count, const float* ahead)
