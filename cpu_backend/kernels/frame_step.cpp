@@ -1,14 +1,20 @@
 // One frame's collision, streaming and force decays in one pass over
 // memory. Run one after the other, they read and write every distribution
-// value twice; here each grid row is collided (and its forces decayed) just
-// before the streaming of the row above it needs it, so the streaming reads
-// collided rows from the cache, not from memory. Each row goes through the
-// same collision and streaming code as their own launches, so fStream, h
-// and the forces are those of the four launches run one by one, bit for
-// bit. The collided values are written back to f only where the queue
-// needs them there: otherwise each worker keeps its band's last three
-// collided rows in a small buffer, and f owes them (they are the inverse
-// streaming of fStream; the queue recovers them if anything looks).
+// value twice; here each grid row is collided (and its forces decayed)
+// while the row two above it is streamed, so the streaming reads collided
+// rows from the cache, not from memory, and its streaming stores drain
+// while the collision computes. Each row goes through the same collision
+// and streaming code as their own launches, so fStream, h and the forces
+// are those of the four launches run one by one, bit for bit.
+//
+// The collided rows are kept in direction-major order (the collision's own
+// order), from which the streaming takes each direction's values with
+// plain vector loads: each worker keeps its band's last four rows in a
+// small buffer, and every band's first and last rows, which the bands on
+// either side stream from too, lie in a buffer of the pass. They are
+// written back to f only where the queue needs them there: otherwise f
+// owes them (they are the inverse streaming of fStream; the queue recovers
+// them if anything looks).
 #include "kernel_set.h"
 #include "row_passes.h"
 
@@ -27,16 +33,17 @@ namespace {
 // even out the load.
 constexpr unsigned kBandsPerWorker = 4;
 
-// A worker's last three collided rows, row r in slot r mod 3, each on a
-// 64-byte boundary as the streaming's vector loads want. Kept per thread
-// between frames, so a frame allocates nothing.
+// A worker's last four collided rows, row r in slot r mod 4: the three
+// being streamed from and the one being collided meanwhile. Each on a
+// 64-byte boundary; kept per thread between frames, so a frame allocates
+// nothing.
 class CollidedRows {
 public:
     explicit CollidedRows(size_t rowFloats)
-        : rowFloats_(rowFloats), base_(cpu_runtime::threadScratchFloats(3 * rowFloats))
+        : rowFloats_(rowFloats), base_(cpu_runtime::threadScratchFloats(4 * rowFloats))
     {
     }
-    float* row(int y) const { return base_ + static_cast<size_t>(y % 3) * rowFloats_; }
+    float* row(int y) const { return base_ + static_cast<size_t>(y % 4) * rowFloats_; }
 
 private:
     size_t rowFloats_;
@@ -56,44 +63,58 @@ FrameStepRun runFrameStep(const FrameStep& step)
     const int bands = static_cast<int>(std::min<unsigned>(static_cast<unsigned>(step.height),
                                                           kBandsPerWorker * cpu_runtime::workerCount()));
     auto firstRow = [&](int band) { return static_cast<int>(static_cast<long long>(band) * step.height / bands); };
+    // Band b's first row in slot 2 b of the pass's buffer, its last (where
+    // that is another row) in slot 2 b + 1.
+    float* const bandEdges = cpu_runtime::threadScratchFloats(2 * static_cast<size_t>(bands) * rowFloats,
+                                                              cpu_runtime::ScratchUse::kSharedRows);
+    auto edgeRow = [&](int band, bool last) {
+        const bool ownSlot = last && firstRow(band + 1) - 1 > firstRow(band);
+        return bandEdges + static_cast<size_t>(2 * band + (ownSlot ? 1 : 0)) * rowFloats;
+    };
     // What the pass moves in memory, for the benchmark: force segments
     // counted as they are touched, rows of f written in place.
     std::atomic<unsigned long long> forceSegments{0};
     std::atomic<unsigned long long> rowsWrittenInPlace{0};
-    auto collideRow = [&](int y, float* collided) {
-        forceSegments.fetch_add(static_cast<unsigned long long>(
-            collideAndDecayCells(step, static_cast<size_t>(y) * step.width, step.width, collided)));
-        if (collided == f + static_cast<size_t>(y) * rowFloats) rowsWrittenInPlace.fetch_add(1);
+    auto collideRow = [&](int y, float* directions, RowStreamer* alongside) {
+        float* const cells = leaveOwed ? nullptr : f + static_cast<size_t>(y) * rowFloats;
+        forceSegments.fetch_add(static_cast<unsigned long long>(collideAndDecayCells(
+            step, static_cast<size_t>(y) * step.width, step.width, directions, step.width, cells, alongside)));
+        if (cells != nullptr) rowsWrittenInPlace.fetch_add(1);
     };
-    auto rowOfF = [&](int y) { return f + static_cast<size_t>(y) * rowFloats; };
 
     // Streaming a band's first and last rows reads the last row of the band
     // above and the first row of the band below, so every band's first and
-    // last rows are collided, in place, before any band streams.
+    // last rows are collided before any band streams.
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(bands), [&](size_t first, size_t end) {
         for (int band = static_cast<int>(first); band < static_cast<int>(end); ++band) {
             const int top = firstRow(band);
             const int bottom = firstRow(band + 1) - 1;
-            collideRow(top, rowOfF(top));
-            if (bottom > top) collideRow(bottom, rowOfF(bottom));
+            collideRow(top, edgeRow(band, false), nullptr);
+            if (bottom > top) collideRow(bottom, edgeRow(band, true), nullptr);
         }
     });
-    // Then each band streams its rows top to bottom, colliding each of its
-    // other rows just before the row above it is streamed: into the
-    // worker's buffer where f may owe them, else in place.
+    // Then each band streams its rows top to bottom, each while colliding
+    // the row two below it.
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(bands), [&](size_t first, size_t end) {
-        const CollidedRows buffer(leaveOwed ? rowFloats : 0);
+        const CollidedRows buffer(rowFloats);
         for (int band = static_cast<int>(first); band < static_cast<int>(end); ++band) {
             const int top = firstRow(band);
             const int bottom = firstRow(band + 1) - 1;
             auto collidedRow = [&](int y) -> const float* {
                 if (y < 0 || y >= step.height) return nullptr;
-                return leaveOwed && y > top && y < bottom ? buffer.row(y) : rowOfF(y);
+                if (y == top - 1) return edgeRow(band - 1, true);
+                if (y == top) return edgeRow(band, false);
+                if (y == bottom) return edgeRow(band, true);
+                if (y == bottom + 1) return edgeRow(band + 1, false);
+                return buffer.row(y);
             };
+            if (top + 1 < bottom) collideRow(top + 1, buffer.row(top + 1), nullptr);
             for (int y = top; y <= bottom; ++y) {
-                if (y + 1 < bottom) collideRow(y + 1, leaveOwed ? buffer.row(y + 1) : rowOfF(y + 1));
-                const float* const around[3] = {collidedRow(y - 1), collidedRow(y), collidedRow(y + 1)};
-                streamGridRowFrom(stream, y, around);
+                const DirectionRows around{{collidedRow(y - 1), collidedRow(y), collidedRow(y + 1)},
+                                           static_cast<size_t>(step.width)};
+                RowStreamer streamer(stream, y, around);
+                if (y + 2 < bottom) collideRow(y + 2, buffer.row(y + 2), &streamer);
+                streamer.finish();
             }
         }
         cpu_runtime::finishCopiesBypassingCache();

@@ -9,12 +9,27 @@
 
 namespace CPU_KERNELS {
 
-// Collides cells first .. first + count - 1 of step.f into `collided` (the
-// cells' own place in step.f, or a buffer of count cells), writing their
-// depth to step.h, then decays both force fields over the same cells.
-// Returns how many force segments (of both fields) it read and rewrote:
-// those not known to hold only +0.0.
-int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided);
+// Collided rows in direction-major order: value k of a row's cell x at
+// row[k * stride + x]. In this order the collision hands its results on
+// without putting them back in cell order, and the streaming takes each
+// direction's values of a run of cells with one vector load.
+struct DirectionRows {
+    const float* row[3];  // the rows above, at and below the one streamed
+    size_t stride;
+};
+
+class RowStreamer;
+
+// Collides cells first .. first + count - 1 of step.f, writing their depth
+// to step.h, then decays both force fields over the same cells. The
+// collided values go in direction-major order to `directions` (value k of
+// cell first + c at directions[k * stride + c]) and, unless `cells` is
+// null, in cell order to `cells` as well (the cells' own place in step.f).
+// `alongside`, unless null, streams one segment of its row after each 16
+// cells collided. Returns how many force segments (of both fields) it read
+// and rewrote: those not known to hold only +0.0.
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* directions, size_t stride,
+                         float* cells, RowStreamer* alongside);
 
 // Cells fall into nine classes by the walls they lie on: none (the
 // interior), one side, or two sides at a corner.
@@ -23,16 +38,19 @@ constexpr int kCellClasses = 9;
 struct NeighbourLanes;
 
 // A streaming pass over a grid: its arrays, each class's pull (direction k
-// of a cell takes the value rowStep rows away, inRowOffset floats from the
-// cell's own direction k within that row), whether the pulls move every
-// value of f to exactly one place, and whether interior rows can go line by
-// line (with the lane table for that).
+// of a cell takes direction sourceDirection[k] of the cell rowStep[k] rows
+// and columnStep[k] cells away; inRowOffset[k] is the same step within a
+// row of f, in floats from the cell's own direction k), whether the pulls
+// move every value of f to exactly one place, and whether interior rows can
+// go line by line (with the lane table for that).
 struct StreamLaunch {
     const float* f;
     float* fStream;
     int width;
     int height;
     int rowStep[kCellClasses][9];
+    int columnStep[kCellClasses][9];
+    int sourceDirection[kCellClasses][9];
     int inRowOffset[kCellClasses][9];
     bool movesEachValueOnce;
     bool interiorByLines;
@@ -45,12 +63,28 @@ struct StreamLaunch {
 // the kernel thread by thread.
 bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch);
 
-// Streams grid row y into fStream with streaming stores; the caller calls
-// cpu_runtime::finishCopiesBypassingCache() before the rows are read.
-void streamGridRow(const StreamLaunch& launch, int y);
+// Streams grid row y into fStream from collided rows in direction-major
+// order, a few segments (16 cells) at a time between other work, with
+// streaming stores; the caller calls cpu_runtime::finishCopiesBypassingCache()
+// before the rows are read. The pointers of rows outside the grid are not
+// read.
+class RowStreamer {
+public:
+    RowStreamer(const StreamLaunch& launch, int y, const DirectionRows& rows);
+    // Streams the row's next `count` segments, or as many as are left.
+    void streamSegments(int count);
+    void finish() { streamSegments(launch_.width); }
 
-// The same, taking the collided rows y - 1, y and y + 1 from wherever they
-// lie (not launch.f); the pointers of rows outside the grid are not read.
-void streamGridRowFrom(const StreamLaunch& launch, int y, const float* const (&rowsAround)[3]);
+private:
+    const StreamLaunch& launch_;
+    int y_;
+    DirectionRows rows_;
+    int next_ = 0;
+    // Where an interior cell of the row takes each direction from, for
+    // column 0 (used from column 16 on), and where the row goes; null where
+    // the row cannot go line by line.
+    const float* interiorSources_[9] = {};
+    float* target_ = nullptr;
+};
 
 }  // namespace CPU_KERNELS

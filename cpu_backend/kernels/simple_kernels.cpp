@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace CPU_KERNELS {
 namespace {
@@ -70,11 +71,19 @@ struct TransposedCell {
 constexpr int kFetchChunksAhead = 2;
 constexpr int kCellsPerFetch = 16;
 
-// Collides `count` consecutive cells, at most a chunk, from `values` into
-// `collided` (the same place, or another). The flag is a template argument
-// so that the compiler drops the untaken branch and vectorises across
-// cells; the fields never overlap, and saying so spares the loop its alias
-// checks.
+// Where a chunk's collided values go: in cell order to `cells` (their own
+// place, or another), in direction-major order to `directions` (value k of
+// cell c at directions[k * stride + c]), or both; null where not wanted.
+struct CollidedChunk {
+    float* cells;
+    float* directions;
+    size_t stride;
+};
+
+// Collides `count` consecutive cells, at most a chunk, from `values` to
+// `out`. The flag is a template argument so that the compiler drops the
+// untaken branch and vectorises across cells; the fields never overlap,
+// and saying so spares the loop its alias checks.
 //
 // `ahead`, unless null, is the distributions of a chunk still to come,
 // asked for from memory a few lines at a time while this one computes.
@@ -83,10 +92,13 @@ constexpr int kCellsPerFetch = 16;
 // on each line; asked for all at once, the requests stall on the core's
 // few outstanding misses. Spread this way, two chunks ahead, the frame
 // took 0.89 times as long as with each chunk asked for at once, one chunk
-// ahead, on a 2-core Xeon (docs/performance.md).
+// ahead, on a 2-core Xeon (docs/performance.md). `alongside`, unless null,
+// streams a segment of another row after each vector of cells, so that
+// its streaming stores drain while the next cells compute.
 template <bool kInitialized>
-void collideChunk(const float* values, float* collided, const float* __restrict forceX,
-                  const float* __restrict forceY, float* __restrict depths, int count, const float* ahead)
+void collideChunk(const float* values, const CollidedChunk& out, const float* __restrict forceX,
+                  const float* __restrict forceY, float* __restrict depths, int count, const float* ahead,
+                  RowStreamer* alongside)
 {
     alignas(64) float transposed[9 * kCollisionChunk];
     // Whole groups of cells move with vector permutes, the rest one by one.
@@ -106,20 +118,33 @@ void collideChunk(const float* values, float* collided, const float* __restrict 
         const int end = std::min(part + kCellsPerFetch, count);
         for (int c = part; c < end; ++c)
             depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
+        if (alongside != nullptr) alongside->streamSegments(1);
     }
+    if (out.directions != nullptr)
+        for (int k = 0; k < 9; ++k) {
+            float* to = out.directions + k * out.stride;
+            const float* from = transposed + k * kCollisionChunk;
+            // A whole chunk's fixed size is copied inline, without a library call.
+            if (count == kCollisionChunk)
+                std::memcpy(to, from, kCollisionChunk * sizeof(float));
+            else
+                std::memcpy(to, from, static_cast<size_t>(count) * sizeof(float));
+        }
+    if (out.cells == nullptr) return;
     for (int c = 0; c < grouped; c += kTransposeCells)
-        rowsToCells(transposed + c, kCollisionChunk, collided + c * 9);
+        rowsToCells(transposed + c, kCollisionChunk, out.cells + c * 9);
     for (int c = grouped; c < count; ++c)
-        for (int k = 0; k < 9; ++k) collided[c * 9 + k] = transposed[k * kCollisionChunk + c];
+        for (int k = 0; k < 9; ++k) out.cells[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 
-void collideChunk(bool fInitialized, const float* values, float* collided, const float* forceX, const float* forceY,
-                  float* depths, int count, const float* ahead = nullptr)
+void collideChunk(bool fInitialized, const float* values, const CollidedChunk& out, const float* forceX,
+                  const float* forceY, float* depths, int count, const float* ahead = nullptr,
+                  RowStreamer* alongside = nullptr)
 {
     if (fInitialized)
-        collideChunk<true>(values, collided, forceX, forceY, depths, count, ahead);
+        collideChunk<true>(values, out, forceX, forceY, depths, count, ahead, alongside);
     else
-        collideChunk<false>(values, collided, forceX, forceY, depths, count, nullptr);
+        collideChunk<false>(values, out, forceX, forceY, depths, count, nullptr, alongside);
 }
 
 // Collides `count` consecutive cells from `first` on in place, in chunks.
@@ -127,7 +152,7 @@ void collideCells(float* f, const float* fx, const float* fy, float* h, bool fIn
 {
     for (int done = 0; done < count; done += kCollisionChunk) {
         const size_t start = first + static_cast<size_t>(done);
-        collideChunk(fInitialized, f + start * 9, f + start * 9, fx + start, fy + start, h + start,
+        collideChunk(fInitialized, f + start * 9, {f + start * 9, nullptr, 0}, fx + start, fy + start, h + start,
                      std::min(kCollisionChunk, count - done));
     }
 }
@@ -181,7 +206,8 @@ int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
 
 }  // namespace
 
-int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* collided)
+int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* directions, size_t stride,
+                         float* cells, RowStreamer* alongside)
 {
     // Segments of the known-zero maps start at multiples of 16 cells, as
     // rows and chunks do.
@@ -199,8 +225,10 @@ int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* 
             chunkForces(step.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
         const float* forceY =
             chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
-        collideChunk(step.fInitialized, step.f + start * 9, collided + static_cast<size_t>(done) * 9, forceX, forceY,
-                     step.h + start, chunk, ahead);
+        const CollidedChunk out{cells == nullptr ? nullptr : cells + static_cast<size_t>(done) * 9, directions + done,
+                                stride};
+        collideChunk(step.fInitialized, step.f + start * 9, out, forceX, forceY, step.h + start, chunk, ahead,
+                     alongside);
     }
     return decayCells(step.fx, zeroX, first, count) + decayCells(step.fy, zeroY, first, count);
 }

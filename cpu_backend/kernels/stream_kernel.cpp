@@ -13,6 +13,7 @@
 // streaming stores (whole cache lines, never read first). If the
 // per-thread code ever stopped following such a pattern, the launch runs it
 // thread by thread.
+#include "cell_transpose.h"
 #include "launch_loops.h"
 #include "kernel_set.h"
 #include "row_passes.h"
@@ -419,40 +420,89 @@ const LearntPulls& learntPulls()
     return learnt;
 }
 
+// Streams the 16 cells of grid row y from column 16 s on, each by its
+// class's pull, from collided rows in direction-major order.
+void streamSegmentFromDirections(const StreamLaunch& launch, int y, int s, const DirectionRows& rows)
+{
+    float segment[kSegmentFloats];
+    for (int c = 0; c < kSegmentCells; ++c) {
+        const int x = s * kSegmentCells + c;
+        const int cls = cellClass(x, y, launch.width, launch.height);
+        for (int k = 0; k < 9; ++k) {
+            const float* source = rows.row[launch.rowStep[cls][k] + 1];
+            segment[c * 9 + k] = source[static_cast<size_t>(launch.sourceDirection[cls][k]) * rows.stride +
+                                        static_cast<size_t>(x + launch.columnStep[cls][k])];
+        }
+    }
+    const size_t first = static_cast<size_t>(y) * launch.width + static_cast<size_t>(s) * kSegmentCells;
+    cpu_runtime::copyBypassingCache(launch.fStream + first * 9, segment, sizeof segment);
+}
+
 }  // namespace
 
 bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch)
 {
     const LearntPulls& learnt = learntPulls();
     if (!learnt.known) return false;
-    *launch = StreamLaunch{f, fStream, width, height, {}, {}, learnt.permutation,
+    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {}, {}, learnt.permutation,
                            pullsAlongDirections(learnt.pulls[kInteriorClass]), &learnt.interiorLanes};
     for (int c = 0; c < kCellClasses; ++c)
         for (int k = 0; k < 9; ++k) {
             const CellPull& pull = learnt.pulls[c];
             launch->rowStep[c][k] = pull.rowStep[k];
+            launch->columnStep[c][k] = pull.columnStep[k];
+            launch->sourceDirection[c][k] = pull.sourceDirection[k];
             launch->inRowOffset[c][k] = pull.columnStep[k] * 9 + pull.sourceDirection[k] - k;
         }
     return true;
 }
 
-void streamGridRow(const StreamLaunch& launch, int y)
+RowStreamer::RowStreamer(const StreamLaunch& launch, int y, const DirectionRows& rows)
+    : launch_(launch), y_(y), rows_(rows)
 {
-    const SourceRows rows = gridRows(launch, y);
-    streamGridRowFrom(launch, y, rows.row);
+    const bool byLines = launch.interiorByLines && launch.width >= 3 * kSegmentCells && y != 0 && y != launch.height - 1;
+    float* const target = launch.fStream + static_cast<size_t>(y) * launch.width * 9;
+#if defined(__AVX512F__) || defined(__AVX2__)
+    // The vector stores need the row on a vector's boundary.
+    const bool aligned = reinterpret_cast<uintptr_t>(target) % (kTransposeCells * sizeof(float)) == 0;
+#else
+    const bool aligned = true;
+#endif
+    if (!byLines || !aligned) return;
+    // Every direction of an interior cell comes from the same direction of
+    // a neighbour, so each direction's values of 16 cells are one run of
+    // its source row.
+    target_ = target;
+    for (int k = 0; k < 9; ++k)
+        interiorSources_[k] = rows.row[launch.rowStep[kInteriorClass][k] + 1] + static_cast<size_t>(k) * rows.stride +
+                              launch.columnStep[kInteriorClass][k];
 }
 
-void streamGridRowFrom(const StreamLaunch& launch, int y, const float* const (&rowsAround)[3])
+void RowStreamer::streamSegments(int count)
 {
-    const SourceRows rows{{rowsAround[0], rowsAround[1], rowsAround[2]}};
-    const int segments = launch.width / kSegmentCells;
-    if (!launch.interiorByLines || segments < 3 || y == 0 || y == launch.height - 1) {
-        for (int s = 0; s < segments; ++s) streamSegment(launch, y, s, rows);
-        return;
+    const int segments = launch_.width / kSegmentCells;
+    const int end = std::min(segments, next_ + count);
+    for (; next_ < end; ++next_) {
+        if (target_ == nullptr || next_ == 0 || next_ == segments - 1) {
+            streamSegmentFromDirections(launch_, y_, next_, rows_);
+            continue;
+        }
+        // An interior segment: nine runs of 16 values put into cell order.
+        const int first = next_ * kSegmentCells;
+#if defined(__AVX512F__) || defined(__AVX2__)
+        for (int c = first; c < first + kSegmentCells; c += kTransposeCells) {
+            const float* const part[9] = {interiorSources_[0] + c, interiorSources_[1] + c, interiorSources_[2] + c,
+                                          interiorSources_[3] + c, interiorSources_[4] + c, interiorSources_[5] + c,
+                                          interiorSources_[6] + c, interiorSources_[7] + c, interiorSources_[8] + c};
+            directionsToCells<true>(part, target_ + static_cast<size_t>(c) * 9);
+        }
+#else
+        float segment[kSegmentFloats];
+        for (int c = 0; c < kSegmentCells; ++c)
+            for (int k = 0; k < 9; ++k) segment[c * 9 + k] = interiorSources_[k][first + c];
+        cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
+#endif
     }
-    streamSegment(launch, y, 0, rows);
-    pullInteriorRow(launch, y, rows, 1, segments - 2, 0);
-    streamSegment(launch, y, segments - 1, rows);
 }
 
 void runStream(dim3 grid, dim3 block, const float* f, float* fStream)

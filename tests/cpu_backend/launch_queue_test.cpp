@@ -349,4 +349,26 @@ TEST_P(LaunchQueue, AFrameStepNeitherReadsNorWritesForcesKnownToBeZero)
     EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a known-zero segment was written";
 }
 
+TEST_P(LaunchQueue, AFrameStepThatMayNotLeaveValuesOwedWritesFAsTheCollisionWould)
+{
+    // The compiled set's frame step called directly, told to write the
+    // collided values back to f: every array, f included, as the four
+    // launches leave them, with band edges of one or two rows and wide rows.
+    for (const dim3 tiles : {dim3(3, 1), dim3(168, 3)}) {
+        SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles");
+        FrameArrays fused(tiles.x, tiles.y, 41);
+        FrameArrays alone(tiles.x, tiles.y, 41);
+        alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
+        ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+        const FrameStep step{fused.f,     fused.fStream, fused.fx, fused.fy, fused.h, true,
+                             fused.width, fused.height,  false,    nullptr,  nullptr, nullptr};
+        EXPECT_EQ(cpu_kernels::activeKernelSet().frameStep(step), FrameStepRun::kFWritten);
+        const char* names[] = {"f", "fStream", "fx", "fy", "h"};
+        const std::vector<std::vector<float>> fusedContents = fused.contents();
+        const std::vector<std::vector<float>> aloneContents = alone.contents();
+        for (size_t a = 0; a < 5; ++a)
+            EXPECT_TRUE(sameBits(fusedContents[a], aloneContents[a], fused.width, a < 2 ? 9 : 1)) << names[a];
+    }
+}
+
 }  // namespace
