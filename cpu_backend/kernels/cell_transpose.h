@@ -210,7 +210,7 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
 // never read first), for which the vector forms need `cells` on a vector's
 // boundary.
 template <bool kStreaming = false>
-inline void directionsToCells(const float* const (&directions)[9], float* cells)
+[[gnu::always_inline]] inline void directionsToCells(const float* const (&directions)[9], float* cells)
 {
 #if defined(__AVX512F__)
     const ThreeWayTables& tables = threeWay();

@@ -5,7 +5,11 @@
 
 #include <cstddef>
 
+#include "cell_transpose.h"
 #include "kernel_set.h"
+#include "kernels/stream.h"
+
+#include "cpu_backend/memory_copy.h"
 
 namespace CPU_KERNELS {
 
@@ -34,6 +38,9 @@ int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* 
 // Cells fall into nine classes by the walls they lie on: none (the
 // interior), one side, or two sides at a corner.
 constexpr int kCellClasses = 9;
+
+// Streaming goes in segments of one tile row: 16 cells, nine cache lines.
+constexpr int kStreamSegmentCells = kStreamTile;
 
 struct NeighbourLanes;
 
@@ -71,15 +78,44 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 class RowStreamer {
 public:
     RowStreamer(const StreamLaunch& launch, int y, const DirectionRows& rows);
+    // Streams the row's next segment, if one is left: inline, since the
+    // collision calls it after every 16 cells.
+    void streamNextSegment()
+    {
+        if (target_ != nullptr && next_ > 0 && next_ < lastSegment_)
+            pullInteriorSegment(next_++);
+        else
+            streamSegments(1);
+    }
     // Streams the row's next `count` segments, or as many as are left.
     void streamSegments(int count);
     void finish() { streamSegments(launch_.width); }
 
 private:
+    // An interior segment: nine runs of 16 values put into cell order.
+    void pullInteriorSegment(int s) const
+    {
+        const int first = s * kStreamSegmentCells;
+#if defined(__AVX512F__) || defined(__AVX2__)
+        for (int c = first; c < first + kStreamSegmentCells; c += kTransposeCells) {
+            const float* const part[9] = {interiorSources_[0] + c, interiorSources_[1] + c, interiorSources_[2] + c,
+                                          interiorSources_[3] + c, interiorSources_[4] + c, interiorSources_[5] + c,
+                                          interiorSources_[6] + c, interiorSources_[7] + c, interiorSources_[8] + c};
+            directionsToCells<true>(part, target_ + static_cast<size_t>(c) * 9);
+        }
+#else
+        float segment[kStreamSegmentCells * 9];
+        for (int c = 0; c < kStreamSegmentCells; ++c)
+            for (int k = 0; k < 9; ++k) segment[c * 9 + k] = interiorSources_[k][first + c];
+        cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
+#endif
+    }
+
     const StreamLaunch& launch_;
     int y_;
     DirectionRows rows_;
     int next_ = 0;
+    int lastSegment_;
     // Where an interior cell of the row takes each direction from, for
     // column 0 (used from column 16 on), and where the row goes; null where
     // the row cannot go line by line.

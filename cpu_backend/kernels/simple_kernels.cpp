@@ -118,7 +118,7 @@ void collideChunk(const float* values, const CollidedChunk& out, const float* __
         const int end = std::min(part + kCellsPerFetch, count);
         for (int c = part; c < end; ++c)
             depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
-        if (alongside != nullptr) alongside->streamSegments(1);
+        if (alongside != nullptr) alongside->streamNextSegment();
     }
     if (out.directions != nullptr)
         for (int k = 0; k < 9; ++k) {

@@ -35,7 +35,7 @@
 namespace CPU_KERNELS {
 namespace {
 
-constexpr int kSegmentCells = kStreamTile;         // one tile row
+constexpr int kSegmentCells = kStreamSegmentCells;  // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
 constexpr int kInteriorClass = 0;
@@ -458,7 +458,7 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 }
 
 RowStreamer::RowStreamer(const StreamLaunch& launch, int y, const DirectionRows& rows)
-    : launch_(launch), y_(y), rows_(rows)
+    : launch_(launch), y_(y), rows_(rows), lastSegment_(launch.width / kSegmentCells - 1)
 {
     const bool byLines = launch.interiorByLines && launch.width >= 3 * kSegmentCells && y != 0 && y != launch.height - 1;
     float* const target = launch.fStream + static_cast<size_t>(y) * launch.width * 9;
@@ -480,28 +480,12 @@ RowStreamer::RowStreamer(const StreamLaunch& launch, int y, const DirectionRows&
 
 void RowStreamer::streamSegments(int count)
 {
-    const int segments = launch_.width / kSegmentCells;
-    const int end = std::min(segments, next_ + count);
+    const int end = std::min(lastSegment_ + 1, next_ + count);
     for (; next_ < end; ++next_) {
-        if (target_ == nullptr || next_ == 0 || next_ == segments - 1) {
+        if (target_ == nullptr || next_ == 0 || next_ == lastSegment_)
             streamSegmentFromDirections(launch_, y_, next_, rows_);
-            continue;
-        }
-        // An interior segment: nine runs of 16 values put into cell order.
-        const int first = next_ * kSegmentCells;
-#if defined(__AVX512F__) || defined(__AVX2__)
-        for (int c = first; c < first + kSegmentCells; c += kTransposeCells) {
-            const float* const part[9] = {interiorSources_[0] + c, interiorSources_[1] + c, interiorSources_[2] + c,
-                                          interiorSources_[3] + c, interiorSources_[4] + c, interiorSources_[5] + c,
-                                          interiorSources_[6] + c, interiorSources_[7] + c, interiorSources_[8] + c};
-            directionsToCells<true>(part, target_ + static_cast<size_t>(c) * 9);
-        }
-#else
-        float segment[kSegmentFloats];
-        for (int c = 0; c < kSegmentCells; ++c)
-            for (int k = 0; k < 9; ++k) segment[c * 9 + k] = interiorSources_[k][first + c];
-        cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
-#endif
+        else
+            pullInteriorSegment(next_);
     }
 }
 
