@@ -482,11 +482,35 @@ void RowStreamer::streamSegments(int count)
 {
     const int end = std::min(lastSegment_ + 1, next_ + count);
     for (; next_ < end; ++next_) {
-        if (target_ == nullptr || next_ == 0 || next_ == lastSegment_)
+        if (target_ == nullptr)
             streamSegmentFromDirections(launch_, y_, next_, rows_);
+        else if (next_ == 0 || next_ == lastSegment_)
+            streamEdgeSegment(next_);
         else
             pullInteriorSegment(next_);
     }
+}
+
+void RowStreamer::streamEdgeSegment(int s) const
+{
+    // One cell on the wall, by its class's pull; the other 15 as in the
+    // interior.
+    float segment[kSegmentFloats];
+    const int first = s * kSegmentCells;
+    for (int c = 0; c < kSegmentCells; ++c) {
+        const int x = first + c;
+        if (x != 0 && x != launch_.width - 1) {
+            for (int k = 0; k < 9; ++k) segment[c * 9 + k] = interiorSources_[k][x];
+            continue;
+        }
+        const int cls = cellClass(x, y_, launch_.width, launch_.height);
+        for (int k = 0; k < 9; ++k) {
+            const float* source = rows_.row[launch_.rowStep[cls][k] + 1];
+            segment[c * 9 + k] = source[static_cast<size_t>(launch_.sourceDirection[cls][k]) * rows_.stride +
+                                        static_cast<size_t>(x + launch_.columnStep[cls][k])];
+        }
+    }
+    cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
 }
 
 void runStream(dim3 grid, dim3 block, const float* f, float* fStream)
