@@ -1,6 +1,6 @@
-// The work of the collision and of the streaming over whole grid rows,
-// shared by their own launches and by the frame step that runs them
-// together (frame_step.cpp).
+// The collision and the streaming over grid rows, as the frame step that
+// runs them together uses them (frame_step.cpp), built from the same code
+// as their own launches (simple_kernels.cpp, stream_kernel.cpp).
 #pragma once
 
 #include <cstddef>
