@@ -92,6 +92,7 @@ FrameStepRun runFrameStep(const FrameStep& step)
             collideRow(top, edgeRow(band, false), nullptr);
             if (bottom > top) collideRow(bottom, edgeRow(band, true), nullptr);
         }
+        cpu_runtime::finishCopiesBypassingCache();
     });
     // Then each band streams its rows top to bottom, each while colliding
     // the row two below it.

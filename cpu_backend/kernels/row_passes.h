@@ -25,7 +25,9 @@ struct DirectionRows {
 class RowStreamer;
 
 // Collides cells first .. first + count - 1 of step.f, writing their depth
-// to step.h, then decays both force fields over the same cells. The
+// to step.h with streaming stores (the caller calls
+// cpu_runtime::finishCopiesBypassingCache() before h is read), then decays
+// both force fields over the same cells. The
 // collided values go in direction-major order to `directions` (value k of
 // cell first + c at directions[k * stride + c]) and, unless `cells` is
 // null, in cell order to `cells` as well (the cells' own place in step.f).

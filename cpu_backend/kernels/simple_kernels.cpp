@@ -6,6 +6,7 @@
 #include "launch_loops.h"
 #include "kernel_set.h"
 #include "row_passes.h"
+#include "streaming_copy.h"
 #include "kernels/collision.h"
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"
@@ -227,8 +228,11 @@ int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* 
             chunkForces(step.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
         const CollidedChunk out{cells == nullptr ? nullptr : cells + static_cast<size_t>(done) * 9, directions + done,
                                 stride};
-        collideChunk(step.fInitialized, step.f + start * 9, out, forceX, forceY, step.h + start, chunk, ahead,
-                     alongside);
+        // The depths are only written: sent on with streaming stores, their
+        // lines are never read first.
+        alignas(64) float depths[kCollisionChunk];
+        collideChunk(step.fInitialized, step.f + start * 9, out, forceX, forceY, depths, chunk, ahead, alongside);
+        copyWithStreamingStores(step.h + start, depths, static_cast<size_t>(chunk) * sizeof(float));
     }
     return decayCells(step.fx, zeroX, first, count) + decayCells(step.fy, zeroY, first, count);
 }
@@ -277,7 +281,7 @@ void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* 
         for (size_t b = firstBlock; b < endBlock; ++b) {
             const int first = static_cast<int>(b) * cells;
             for (int i = 0; i < cells; ++i) heightMapCell(i, h + first, words);
-            cpu_runtime::copyBypassingCache(pixels + first, words, static_cast<size_t>(cells) * sizeof(unsigned int));
+            copyWithStreamingStores(pixels + first, words, static_cast<size_t>(cells) * sizeof(unsigned int));
         }
         cpu_runtime::finishCopiesBypassingCache();
     });
