@@ -27,13 +27,13 @@ class RowStreamer;
 // Collides cells first .. first + count - 1 of step.f, writing their depth
 // to step.h with streaming stores (the caller calls
 // cpu_runtime::finishCopiesBypassingCache() before h is read), then decays
-// both force fields over the same cells. The
-// collided values go in direction-major order to `directions` (value k of
-// cell first + c at directions[k * stride + c]) and, unless `cells` is
-// null, in cell order to `cells` as well (the cells' own place in step.f).
-// `alongside`, unless null, streams one segment of its row after each 16
-// cells collided. Returns how many force segments (of both fields) it read
-// and rewrote: those not known to hold only +0.0.
+// both force fields over the same cells. The collided values go in
+// direction-major order to `directions` (value k of cell first + c at
+// directions[k * stride + c]) and, unless `cells` is null, in cell order
+// to `cells` as well (the cells' own place in step.f). `alongside`, unless
+// null, streams one segment of its row after each 16 cells collided.
+// Returns how many force segments (of both fields) it read and rewrote:
+// those not known to hold only +0.0.
 int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* directions, size_t stride,
                          float* cells, RowStreamer* alongside);
 
