@@ -420,20 +420,23 @@ const LearntPulls& learntPulls()
     return learnt;
 }
 
+// Direction k of cell x of row y, pulled by the pull of the cell's class
+// from collided rows in direction-major order.
+float pulledValue(const StreamLaunch& launch, const DirectionRows& rows, int x, int y, int k)
+{
+    const int cls = cellClass(x, y, launch.width, launch.height);
+    const float* source = rows.row[launch.rowStep[cls][k] + 1];
+    return source[static_cast<size_t>(launch.sourceDirection[cls][k]) * rows.stride +
+                  static_cast<size_t>(x + launch.columnStep[cls][k])];
+}
+
 // Streams the 16 cells of grid row y from column 16 s on, each by its
 // class's pull, from collided rows in direction-major order.
 void streamSegmentFromDirections(const StreamLaunch& launch, int y, int s, const DirectionRows& rows)
 {
     float segment[kSegmentFloats];
-    for (int c = 0; c < kSegmentCells; ++c) {
-        const int x = s * kSegmentCells + c;
-        const int cls = cellClass(x, y, launch.width, launch.height);
-        for (int k = 0; k < 9; ++k) {
-            const float* source = rows.row[launch.rowStep[cls][k] + 1];
-            segment[c * 9 + k] = source[static_cast<size_t>(launch.sourceDirection[cls][k]) * rows.stride +
-                                        static_cast<size_t>(x + launch.columnStep[cls][k])];
-        }
-    }
+    for (int c = 0; c < kSegmentCells; ++c)
+        for (int k = 0; k < 9; ++k) segment[c * 9 + k] = pulledValue(launch, rows, s * kSegmentCells + c, y, k);
     const size_t first = static_cast<size_t>(y) * launch.width + static_cast<size_t>(s) * kSegmentCells;
     cpu_runtime::copyBypassingCache(launch.fStream + first * 9, segment, sizeof segment);
 }
@@ -499,16 +502,9 @@ void RowStreamer::streamEdgeSegment(int s) const
     const int first = s * kSegmentCells;
     for (int c = 0; c < kSegmentCells; ++c) {
         const int x = first + c;
-        if (x != 0 && x != launch_.width - 1) {
-            for (int k = 0; k < 9; ++k) segment[c * 9 + k] = interiorSources_[k][x];
-            continue;
-        }
-        const int cls = cellClass(x, y_, launch_.width, launch_.height);
-        for (int k = 0; k < 9; ++k) {
-            const float* source = rows_.row[launch_.rowStep[cls][k] + 1];
-            segment[c * 9 + k] = source[static_cast<size_t>(launch_.sourceDirection[cls][k]) * rows_.stride +
-                                        static_cast<size_t>(x + launch_.columnStep[cls][k])];
-        }
+        const bool onWall = x == 0 || x == launch_.width - 1;
+        for (int k = 0; k < 9; ++k)
+            segment[c * 9 + k] = onWall ? pulledValue(launch_, rows_, x, y_, k) : interiorSources_[k][x];
     }
     cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
 }
