@@ -96,7 +96,12 @@ struct CollidedChunk {
 // ahead, on a 2-core Xeon (docs/performance.md). `alongside`, unless null,
 // streams a segment of another row after each vector of cells, so that
 // its streaming stores drain while the next cells compute.
-template <bool kInitialized>
+//
+// With kForcesZero both forces are known to be +0.0 everywhere in the chunk
+// and are not read: the collision takes them as constants, and the
+// compiler drops the force terms' products, which then add only a zero of
+// known sign (the same bits as the products of +0.0 read from memory).
+template <bool kInitialized, bool kForcesZero>
 void collideChunk(const float* values, const CollidedChunk& out, const float* __restrict forceX,
                   const float* __restrict forceY, float* __restrict depths, int count, const float* ahead,
                   RowStreamer* alongside)
@@ -118,7 +123,8 @@ void collideChunk(const float* values, const CollidedChunk& out, const float* __
         }
         const int end = std::min(part + kCellsPerFetch, count);
         for (int c = part; c < end; ++c)
-            depths[c] = collideCell(TransposedCell{transposed + c}, forceX[c], forceY[c], kInitialized);
+            depths[c] = collideCell(TransposedCell{transposed + c}, kForcesZero ? 0.0f : forceX[c],
+                                    kForcesZero ? 0.0f : forceY[c], kInitialized);
         if (alongside != nullptr) alongside->streamNextSegment();
     }
     if (out.directions != nullptr)
@@ -138,14 +144,19 @@ void collideChunk(const float* values, const CollidedChunk& out, const float* __
         for (int k = 0; k < 9; ++k) out.cells[c * 9 + k] = transposed[k * kCollisionChunk + c];
 }
 
+// A chunk's forces where all its segments are known to hold only +0.0.
+alignas(64) constexpr float kZeroForces[kCollisionChunk] = {};
+
 void collideChunk(bool fInitialized, const float* values, const CollidedChunk& out, const float* forceX,
                   const float* forceY, float* depths, int count, const float* ahead = nullptr,
                   RowStreamer* alongside = nullptr)
 {
-    if (fInitialized)
-        collideChunk<true>(values, out, forceX, forceY, depths, count, ahead, alongside);
+    if (!fInitialized)
+        collideChunk<false, false>(values, out, forceX, forceY, depths, count, nullptr, alongside);
+    else if (forceX == kZeroForces && forceY == kZeroForces)
+        collideChunk<true, true>(values, out, forceX, forceY, depths, count, ahead, alongside);
     else
-        collideChunk<false>(values, out, forceX, forceY, depths, count, nullptr, alongside);
+        collideChunk<true, false>(values, out, forceX, forceY, depths, count, ahead, alongside);
 }
 
 // Collides `count` consecutive cells from `first` on in place, in chunks.
@@ -167,13 +178,12 @@ namespace {
 // else a copy with the known segments zeroed (their bits, unread).
 const float* chunkForces(const float* field, const uint8_t* zeroSegments, int count, float* staged)
 {
-    alignas(64) static const float kZeros[kCollisionChunk] = {};
     if (zeroSegments == nullptr) return field;
     const int segments = count / kZeroSegmentCells;
     int known = 0;
     for (int s = 0; s < segments; ++s) known += zeroSegments[s];
     if (known == 0) return field;
-    if (known == segments) return kZeros;
+    if (known == segments) return kZeroForces;
     for (int s = 0; s < segments; ++s)
         for (int c = 0; c < kZeroSegmentCells; ++c)
             staged[s * kZeroSegmentCells + c] = zeroSegments[s] ? 0.0f : field[s * kZeroSegmentCells + c];
