@@ -6,7 +6,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # Debian packages the build and the tests need.
 required_packages=(
     build-essential cmake pkg-config python3
-    libglfw3-dev python3-glad libgl-dev libx11-dev libpng-dev
+    libglfw3-dev python3-glad libgl-dev libopengl-dev libx11-dev libpng-dev
     libegl-dev libegl-mesa0
     libgtest-dev libgmock-dev
     xvfb xauth mesa-utils
@@ -39,24 +39,41 @@ configure_and_build() {
 }
 
 # Starts Xvfb on a free display number, exports DISPLAY, and stops the
-# server when the calling script exits.
+# server when the calling script exits. A number is free when it has no lock
+# file, no socket file and no abstract socket: the abstract sockets are
+# shared by everything on the machine's network, a chroot included, so a
+# server of the same number outside would take this one's clients.
+display_number_in_use() {
+    [ -e "/tmp/.X$1-lock" ] || [ -e "/tmp/.X11-unix/X$1" ] ||
+        grep -q "@/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
+}
 start_virtual_display() {
-    local number=90
-    while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
+    local number=90 tries
+    for tries in $(seq 20); do
+        while display_number_in_use "$number"; do number=$((number + 1)); done
+        # -noreset: by default the server resets whenever its last client
+        # leaves, and a program that connects during the reset fails to open
+        # the display (seen as status 255 from the windowed program between
+        # tests, under load).
+        Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+        virtual_display_pid=$!
+        trap 'kill "$virtual_display_pid" 2>/dev/null || true' EXIT
+        trap 'exit 130' INT TERM  # so that the server is stopped on an interrupt too
+        for _ in $(seq 100); do
+            [ -e "/tmp/.X11-unix/X${number}" ] && break
+            kill -0 "$virtual_display_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$virtual_display_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X${number}" ]; then
+            export DISPLAY=":${number}"
+            return 0
+        fi
+        # Another server took the number meanwhile: the next one.
+        kill "$virtual_display_pid" 2>/dev/null || true
         number=$((number + 1))
     done
-    # -noreset: by default the server resets whenever its last client leaves,
-    # and a program that connects during the reset fails to open the display
-    # (seen as status 255 from the windowed program between tests, under load).
-    Xvfb ":${number}" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    virtual_display_pid=$!
-    trap 'kill "$virtual_display_pid" 2>/dev/null || true' EXIT
-    trap 'exit 130' INT TERM  # so that the server is stopped on an interrupt too
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X${number}" ] && break
-        sleep 0.1
-    done
-    export DISPLAY=":${number}"
+    echo "No virtual display could be started (Xvfb)" >&2
+    return 1
 }
 
 # True when an NVIDIA GPU with a working driver is present.
