@@ -10,6 +10,7 @@
 #include "frame_rate.h"
 #include "model/water_model.h"
 #include "shallow_water_app.h"
+#include "standard_output.h"
 #include "version_line.h"
 
 // Ask the driver of a hybrid-graphics machine to run this process on the
@@ -77,7 +78,7 @@ void printUsage(const char* program)
 
 }  // namespace
 
-int main(int argc, char** argv)
+static int runWindowProgram(int argc, char** argv)
 {
     if (wantsUsage(argc, argv)) {
         printUsage(argc > 0 ? argv[0] : "shallow-water");
@@ -133,4 +134,11 @@ int main(int argc, char** argv)
     }
     glfwTerminate();
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    guardStandardOutput();
+    const int status = runWindowProgram(argc, argv);
+    return withStandardOutputChecked(status, argc > 0 ? argv[0] : "shallow-water");
 }

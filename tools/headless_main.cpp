@@ -16,6 +16,7 @@
 
 #include "app/grid_size.h"
 #include "app/simulation_step.h"
+#include "app/standard_output.h"
 #include "app/version_line.h"
 #include "benchmark.h"
 #include "fnv1a.h"
@@ -146,7 +147,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
+static int runHeadless(int argc, char** argv)
 {
     HeadlessOptions options;
     switch (parseHeadlessOptions(argc, argv, &options)) {
@@ -232,4 +233,11 @@ int main(int argc, char** argv)
     // A stop that came while the image was written found it complete.
     if (s_interrupted != 0) return 128 + s_interrupted;
     return framesDone && outputsDone ? 0 : 1;
+}
+
+int main(int argc, char** argv)
+{
+    guardStandardOutput();
+    const int status = runHeadless(argc, argv);
+    return withStandardOutputChecked(status, argc > 0 ? argv[0] : "shallow-water-headless");
 }

@@ -17,6 +17,7 @@
 #include "fnv1a.h"
 #include "random_test_values.h"
 #include "app/simulation_step.h"
+#include "app/standard_output.h"
 #include "app/version_line.h"
 #include "kernels/kernel_launch.h"
 #include "model/water_model.h"
@@ -94,7 +95,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
+static int runCrosscheck(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "--version") {
         printVersionLine(argv[0]);
@@ -174,4 +175,11 @@ int main(int argc, char** argv)
         return 1;
     }
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    guardStandardOutput();
+    const int status = runCrosscheck(argc, argv);
+    return withStandardOutputChecked(status, argc > 0 ? argv[0] : "kernel-crosscheck");
 }

@@ -166,6 +166,22 @@ class HeadlessRunner(unittest.TestCase):
             self.assertEqual(done.stdout, "")
             self.assertEqual(done.stderr, f"Cannot write the image '{folder}': Is a directory.\n")
 
+    def test_hashes_that_cannot_be_printed_fail_the_run_and_say_so(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        with open("/dev/full", "w") as full:
+            ways = {  # standard output as given, what else the child does first, the reason
+                "a full disk": (full, None, "No space left on device"),
+                "a closed descriptor": (subprocess.DEVNULL, lambda: os.close(1), "Bad file descriptor"),
+                "a reader that has gone": (write_end, None, "Broken pipe"),
+            }
+            for way, (stdout, before, reason) in ways.items():
+                done = subprocess.run([*EMULATOR, PROGRAM, "--frames", "2", "--checksum"], stdout=stdout,
+                                      stderr=subprocess.PIPE, text=True, timeout=300, preexec_fn=before)
+                self.assertEqual(done.returncode, 1, way)
+                self.assertEqual(done.stderr, f"{PROGRAM}: standard output could not be written ({reason}).\n", way)
+        os.close(write_end)
+
     def test_a_failed_image_write_leaves_the_existing_file_untouched_a_good_one_replaces_it(self):
         with tempfile.TemporaryDirectory() as folder:
             image = os.path.join(folder, "frame.png")

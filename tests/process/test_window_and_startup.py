@@ -124,6 +124,13 @@ class Usage(unittest.TestCase):
             self.assertTrue(done.stdout.startswith(f"Usage: {PROGRAM} [-device=N] [-quiet]\n"), done.stdout)
             self.assertIn("-quiet      with -device=N, leave out that line\n", done.stdout)
 
+        # A usage that cannot be printed is not a success.
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([*EMULATOR, PROGRAM, "--help"], env=environment(DISPLAY=""), stdout=full,
+                                  stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, f"{PROGRAM}: standard output could not be written (No space left on device).\n")
+
 
 if __name__ == "__main__":
     unittest.main()
