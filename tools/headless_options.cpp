@@ -53,9 +53,9 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "  --version    show the version (and the commit built from)\n"
                  "An output file is checked before the first frame, and written under a temporary name\n"
                  "beside it that replaces FILE only once complete. Exit status: 0 when everything was\n"
-                 "done, 1 when something failed (the GPU failing so that it cannot continue included),\n"
-                 "2 for a wrong command line, 128 + the signal after Ctrl-C (130), SIGTERM (143) or\n"
-                 "SIGHUP (129), which stop the run with nothing written.\n",
+                 "done, 1 when something failed (standard output that cannot be written, or the GPU\n"
+                 "failing so that it cannot continue, included), 2 for a wrong command line, 128 + the signal\n"
+                 "after Ctrl-C (130), SIGTERM (143) or SIGHUP (129), which stop the run with nothing written.\n",
                  program, program, kDefaultVideoFps, kDefaultBenchFrames);
 }
 
