@@ -6,7 +6,7 @@ import re
 import time
 import unittest
 
-from program_runner import RunningProgram
+from program_runner import RunningProgram, run_to_end
 from test_display import STILL_WATER, read_png_rgb, screenshot_of_still_water
 
 DEADLINE = 120
@@ -111,7 +111,10 @@ class PauseStepViewAndKeys(unittest.TestCase):
             program.press("h", "Escape")
             status, out, err = program.wait()
         self.assertEqual((status, err), (0, ""))
-        self.assertRegex(out, r"^Keys and mouse of the window:\n(  .*\n)*  Esc +close the window\n")
+        self.assertRegex(out, r"^Keys and mouse of the window:\n(  .*\n)*  Esc +close the window\n  left mouse ")
+        # --help ends with the same list.
+        keys = out.split(":\n", 1)[1]
+        self.assertTrue(run_to_end(["--help"])[1].endswith("In the window:\n" + keys))
 
 
 class DropsWhereTheMouseClicks(unittest.TestCase):
