@@ -13,11 +13,6 @@ DEADLINE = 120
 PAUSED_TITLE = re.compile(r"Hello World - paused, (.+), step (\d+)")
 
 
-def pixels_of(path):
-    _, _, rows = read_png_rgb(path)
-    return rows
-
-
 def poll(condition, what, timeout=DEADLINE, interval=0.5):
     """The first true value of condition(), or a failure after the deadline."""
     deadline = time.monotonic() + timeout
@@ -30,20 +25,21 @@ def poll(condition, what, timeout=DEADLINE, interval=0.5):
         time.sleep(interval)
 
 
-def settled_screenshot(program, name, title="Hello World"):
+def screen(program, name):
+    """Rows of (r, g, b) of a screenshot of the window, retried while the
+    window tool cannot take one."""
+    return read_png_rgb(poll(lambda: program.screenshot(name), "a screenshot"))[2]
+
+
+def settled_screenshot(program, name):
     """Rows of the window once two screenshots a second apart are the same."""
-    previous = [None]
+    shots = [None]
 
     def same_as_a_second_ago():
-        path = program.screenshot(name, title)
-        rows = pixels_of(path) if path else None
-        same = rows is not None and rows == previous[0]
-        previous[0] = rows
-        if not same:
-            time.sleep(1.0)
-        return rows if same else None
+        shots.append(screen(program, name))
+        return shots[-1] if shots[-1] == shots[-2] else None
 
-    return poll(same_as_a_second_ago, "a still picture", interval=0)
+    return poll(same_as_a_second_ago, "a still picture", interval=1.0)
 
 
 def cpu_seconds(pid):
@@ -63,18 +59,17 @@ class PauseStepViewAndKeys(unittest.TestCase):
             self.assertEqual(program.window(), (1, 640, 480))
             screenshot_of_still_water(program, "controls-running.png")
             # Rings make a step visible: wait for the first drops' rings.
-            poll(lambda: sum(p != STILL_WATER for row in pixels_of(program.screenshot("controls-running.png"))
+            poll(lambda: sum(p != STILL_WATER for row in screen(program, "controls-running.png")
                              for p in row) > 500, "rain rings")
 
             program.press("space")
             paused = settled_screenshot(program, "controls-paused.png")
             time.sleep(1.0)
-            self.assertEqual(pixels_of(program.screenshot("controls-paused.png")), paused, "the picture moved")
+            self.assertEqual(screen(program, "controls-paused.png"), paused, "the picture moved")
             used = cpu_seconds(program.process.pid)
             time.sleep(5.0)
             used = cpu_seconds(program.process.pid) - used
             self.assertLess(used, 0.05 * 5.0, f"paused, it used {used:.2f} s of a core in 5 s")
-            self.assertIsNone(program.process.poll())
 
             # I: the step in the title; each Right or N is one step more.
             program.press("i")
@@ -94,15 +89,10 @@ class PauseStepViewAndKeys(unittest.TestCase):
 
             # C: the same water coloured, then the same grey picture again.
             program.press("c")
-
-            def coloured():
-                rows = pixels_of(program.screenshot("controls-coloured.png"))
-                bluish = sum(b > g > r for row in rows for r, g, b in row)
-                return bluish >= 0.9 * 640 * 480
-
-            poll(coloured, "the coloured view")
+            poll(lambda: sum(b > g > r for row in screen(program, "controls-coloured.png")
+                             for r, g, b in row) >= 0.9 * 640 * 480, "the coloured view")
             program.press("c")
-            poll(lambda: pixels_of(program.screenshot("controls-grey-again.png")) == stepped, "the grey view again")
+            poll(lambda: screen(program, "controls-grey-again.png") == stepped, "the grey view again")
 
             # Running again: the figures a second, then Esc ends the run.
             program.press("space", "i")
@@ -122,18 +112,16 @@ class DropsWhereTheMouseClicks(unittest.TestCase):
         """Restarts (paused: still water, no rain for ten steps), clicks at
         (x, y), steps five times; the centre of the disturbed pixels."""
         program.press("r")
-        poll(lambda: all(p == STILL_WATER for row in pixels_of(program.screenshot("controls-restart.png"))
+        poll(lambda: all(p == STILL_WATER for row in screen(program, "controls-restart.png")
                          for p in row), "still water after R")
         program.click(x, y)
         program.press(*["n"] * 5)
-        time.sleep(1.0)
         rows = settled_screenshot(program, f"controls-click-{width}x{height}.png")
         self.assertEqual((len(rows[0]), len(rows)), (width, height))
         disturbed = [(column, row) for row, line in enumerate(rows) for column, p in enumerate(line)
                      if p != STILL_WATER]
         self.assertGreater(len(disturbed), 100, "no ring")
-        columns = [c for c, _ in disturbed]
-        rows_at = [r for _, r in disturbed]
+        columns, rows_at = zip(*disturbed)
         return (min(columns) + max(columns)) / 2, (min(rows_at) + max(rows_at)) / 2
 
     def test_a_click_makes_a_ring_centred_under_the_cursor_at_two_window_sizes(self):
