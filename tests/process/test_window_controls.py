@@ -2,6 +2,7 @@
 the figures in the title, the coloured view, the key help, Esc, and a drop
 where the mouse clicks, at two window sizes. Every wait polls with a
 generous deadline: a loaded machine may draw a frame a second."""
+import os
 import re
 import time
 import unittest
@@ -43,9 +44,10 @@ def settled_screenshot(program, name):
 
 
 def cpu_seconds(pid):
+    """User and system time of the process so far."""
     with open(f"/proc/{pid}/stat") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / 100.0  # utime + stime, in clock ticks of 1/100 s
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def step_in_title(program):
