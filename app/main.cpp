@@ -12,6 +12,8 @@
 #include "shallow_water_app.h"
 #include "standard_output.h"
 #include "version_line.h"
+#include "window_controls.h"
+#include "window_keys.h"
 
 // Ask the driver of a hybrid-graphics machine to run this process on the
 // discrete NVIDIA GPU: the first for CUDA, the second for OpenGL. Both are
@@ -64,7 +66,7 @@ void printUsage(const char* program)
 {
     std::printf("Usage: %s [-device=N] [-quiet]\n"
                 "Shows a shallow-water simulation with rain in a 640 x 480 window, one step per frame;\n"
-                "close the window to end it.\n"
+                "close the window (or press Esc) to end it.\n"
                 "  -device=N   use CUDA device N and print \"Using device N: NAME\" on standard error\n"
                 "              (without it the fastest device is used and nothing is printed)\n"
                 "  -quiet      with -device=N, leave out that line\n"
@@ -72,8 +74,16 @@ void printUsage(const char* program)
                 "  --version   show the version (and the commit built from)\n"
                 "Exit status: 0 after the window is closed, 1 when the device, the model or the display\n"
                 "cannot be set up or the device fails so that it cannot continue, 255 when no window or\n"
-                "OpenGL context can be opened.\n",
-                program);
+                "OpenGL context can be opened.\n"
+                "In the window:\n%s",
+                program, kWindowControlsHelp);
+}
+
+int endAfterDeviceFailure()
+{
+    reportDeviceCannotContinue();
+    glfwTerminate();
+    return 1;
 }
 
 }  // namespace
@@ -119,18 +129,32 @@ static int runWindowProgram(int argc, char** argv)
     }
 
     FrameRateReadout frameRate;
+    WindowControls controls(window, app->frameCounter, app->model->cellCount());
     while (!glfwWindowShouldClose(window)) {
-        // A device that cannot continue would fail every later call, frame
-        // after frame, over a frozen image: the run ends, as a failure.
-        if (!app->update()) {
-            reportDeviceCannotContinue();
-            glfwTerminate();
-            return 1;
+        // Without input every pass steps and draws, as it always has; keys
+        // and the mouse only add to that.
+        if (controls.run.takeRestart()) {
+            controls.drops.clear();
+            if (!app->restart()) return endAfterDeviceFailure();
+            controls.run.requestRedraw();
+            controls.readout.stateChanged(app->frameCounter, controls.run.paused());
         }
-        drawDisplay(app->program, app->texture, app->vao, app->quadVbo);
-        glfwSwapBuffers(window);
-        frameRate.frameShown();
-        glfwPollEvents();
+        const bool step = controls.run.takeStep();
+        if (step) {
+            // A device that cannot continue would fail every later call,
+            // frame after frame, over a frozen image: the run ends, as a
+            // failure.
+            const LiveReadout::Clock::time_point started = controls.readout.stepStarts();
+            if (!controls.drops.empty() && !controls.drops.fallOn(*app->model)) return endAfterDeviceFailure();
+            if (!app->update()) return endAfterDeviceFailure();
+            controls.readout.stepShown(started, app->frameCounter, controls.run.paused());
+        }
+        if (controls.run.takeRedraw() || step) {
+            drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo);
+            glfwSwapBuffers(window);
+        }
+        if (step) frameRate.frameShown();
+        controls.processEvents();
     }
     glfwTerminate();
     return 0;

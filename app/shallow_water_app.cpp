@@ -73,6 +73,16 @@ bool ShallowWaterApp::update()
     return true;
 }
 
+bool ShallowWaterApp::restart()
+{
+    if (!model->restart() && deviceCannotContinue()) return false;
+    restartRain();
+    frameCounter = 0;
+    if (!model->updateDisplay() && deviceCannotContinue()) return false;
+    refillDisplayTexture(texture, pixelBuffer);
+    return true;
+}
+
 void ShallowWaterApp::release()
 {
     if (quadVbo != 0) {

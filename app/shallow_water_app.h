@@ -27,6 +27,11 @@ public:
     // and no later frame can run).
     bool update();
 
+    // Starts again from still water with the rain from its first drop, and
+    // shows the still water: the frames that follow are a new run's. False,
+    // as update, when the device cannot continue.
+    bool restart();
+
     // Deletes the GL objects (except the program) and the model.
     void release();
 

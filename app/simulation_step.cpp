@@ -10,7 +10,7 @@
 
 namespace {
 
-// Created on first use, never reseeded or freed.
+// Created on first use; a restart of the water starts it again.
 std::mt19937* rainRng = nullptr;
 
 constexpr unsigned kRainSeed = 5489;
@@ -47,6 +47,12 @@ bool spawnRainDrops(WaterModel& model)
         probability = nextProbability(rng);
     }
     return true;
+}
+
+void restartRain()
+{
+    delete rainRng;
+    rainRng = nullptr;
 }
 
 bool advanceWater(WaterModel& model, bool notFirstFrame)

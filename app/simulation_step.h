@@ -16,6 +16,10 @@ constexpr float kDropRadius = 89.6f;
 // continue (deviceCannotContinue); no further drop is tried then.
 bool spawnRainDrops(WaterModel& model);
 
+// Takes the rain's stream back to its start: the next spawnRainDrops is a
+// new run's first.
+void restartRain();
+
 // The water's part of a step: collide (from still water unless
 // notFirstFrame), stream, swap the distributions, decay the forces. The
 // operations report their own failures and the step goes on regardless,

@@ -72,13 +72,15 @@ WaterModel* createWaterModel(int width, int height)
                            allocateField(&model->fy, scalarBytes) &&
                            allocateField(&model->f, distributionBytes) &&
                            allocateField(&model->fStream, distributionBytes);
-    if (allocated) {
-        launchInitWaterLB(dim3(model->cellCount() / kCellBlockSize), dim3(kCellBlockSize), model->h, model->fx,
-                          model->fy);
-        if (checkLastCudaError()) return model;
-    }
+    if (allocated && model->restart()) return model;
     destroyWaterModel(model);
     return nullptr;
+}
+
+bool WaterModel::restart()
+{
+    launchInitWaterLB(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, fx, fy);
+    return checkLastCudaError();
 }
 
 void destroyWaterModel(WaterModel* model)

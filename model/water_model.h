@@ -26,6 +26,11 @@ struct WaterModel {
     bool decayForces();
     bool addRainDrop(float x, float y, float strength, float radius);
 
+    // Still water of depth 0.05 and no force, as at creation: with the next
+    // collide told that it is the first frame, the steps that follow are
+    // those of a new model. False after printing the failing status.
+    bool restart();
+
     // Display output through a GL pixel buffer shared with CUDA.
     bool registerPixelBuffer(unsigned int pbo);
     bool updateDisplay();

@@ -9,7 +9,7 @@ required_packages=(
     libglfw3-dev python3-glad libgl-dev libopengl-dev libx11-dev libpng-dev
     libegl-dev libegl-mesa0
     libgtest-dev libgmock-dev
-    xvfb xauth mesa-utils
+    xvfb xauth mesa-utils xdotool
     ffmpeg
     file
     clang-14 libclang-rt-14-dev

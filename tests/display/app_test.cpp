@@ -1,11 +1,17 @@
 // The application object's life: singleton access, failed start-up,
-// the first-frame flag and the window-size callback.
+// the first-frame flag, the window-size callback and the restart.
 #include <glad/gl.h>
 
+#include <random>
+
+#include "app/pointer_drops.h"
 #include "app/shallow_water_app.h"
+#include "display_test_support.h"
 #include "gl_test_environment.h"
 #include "model/water_model.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
+#include "tests/support/regression_hashes.h"
+#include "tools/fnv1a.h"
 
 namespace {
 
@@ -98,6 +104,52 @@ TEST_F(Application, FirstUpdateStartsFromStillWaterAndLaterOnesReadTheDistributi
     EXPECT_EQ(h[0], expected);
     EXPECT_NEAR(h[1], 0.05f, 1e-8f) << "still water elsewhere";
     EXPECT_EQ(app->frameCounter, 2);
+}
+
+// A restart is a new run, whatever came before it (steps, rain, drops of
+// the mouse): the depth after every following step is a new run's, bit for
+// bit, and so the known hashes of a new run after kRegressionFrames steps.
+TEST_F(Application, FramesAfterARestartAreANewRunsFrames)
+{
+    ShallowWaterApp* app = create();
+    ASSERT_NE(app, nullptr);
+    WaterModel* model = app->model;
+    const size_t cells = static_cast<size_t>(model->cellCount());
+    auto depthHashesOfARun = [&] {
+        std::vector<uint64_t> hashes;
+        for (int frame = 0; frame < kRegressionFrames; ++frame) {
+            EXPECT_TRUE(app->update());
+            hashes.push_back(fnv1a64(readDevice(model->h, cells)));
+        }
+        return hashes;
+    };
+    // Earlier tests may have drawn from the rain's stream: start it afresh.
+    ASSERT_TRUE(app->restart());
+    const std::vector<uint64_t> newRun = depthHashesOfARun();
+    ASSERT_EQ(newRun.back(), kRegressionDepthHash) << std::hex << newRun.back();
+    EXPECT_EQ(fnv1a64(readTexture(app->texture)), kRegressionPixelHash);
+
+    std::mt19937 choice(20261208);
+    for (int trial = 0; trial < 3; ++trial) {
+        // Before the restart: some steps (past the first rain at frame 11 in
+        // the later trials) and a few drops of the mouse anywhere.
+        const int stepsBefore = std::uniform_int_distribution<int>(trial * 12, trial * 12 + 12)(choice);
+        for (int step = 0; step < stepsBefore; ++step) {
+            if (step % 4 == 1) {
+                PointerDrops drops;
+                drops.press({std::uniform_int_distribution<int>(0, kGridWidth - 1)(choice),
+                             std::uniform_int_distribution<int>(0, kGridHeight - 1)(choice)});
+                ASSERT_TRUE(drops.fallOn(*model));
+            }
+            ASSERT_TRUE(app->update());
+        }
+        ASSERT_TRUE(app->restart());
+        EXPECT_EQ(app->frameCounter, 0);
+        const std::vector<uint32_t> shown = readTexture(app->texture);
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), 0xFF7F7F7Fu), static_cast<long>(shown.size()))
+            << "a restart shows still water at once";
+        EXPECT_EQ(depthHashesOfARun(), newRun) << "after " << stepsBefore << " steps";
+    }
 }
 
 }  // namespace

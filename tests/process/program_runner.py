@@ -1,5 +1,6 @@
 """Runs the real programs for process-level tests and watches their window
-through the X11 test tool. Paths come from the environment that CTest sets."""
+through the X11 test tool; keys and the mouse reach it through the X server
+(xdotool's XTEST events). Paths come from the environment that CTest sets."""
 import os
 import shlex
 import subprocess
@@ -53,11 +54,43 @@ class RunningProgram:
     def close(self):
         return subprocess.run([*EMULATOR, WINDOW_TOOL, "close", TITLE]).returncode == 0
 
-    def screenshot(self, name):
+    def screenshot(self, name, title=TITLE):
         os.makedirs(ARTIFACTS, exist_ok=True)
         path = os.path.join(ARTIFACTS, name)
-        done = subprocess.run([*EMULATOR, WINDOW_TOOL, "screenshot", TITLE, path])
+        done = subprocess.run([*EMULATOR, WINDOW_TOOL, "screenshot", title, path])
         return path if done.returncode == 0 else None
+
+    def window_id(self, timeout=60):
+        """The X window of the program's process (its title may change)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            done = subprocess.run(["xdotool", "search", "--pid", str(self.process.pid), "--name", "^Hello World"],
+                                  capture_output=True, text=True)
+            if done.stdout.split():
+                return done.stdout.split()[-1]
+            if time.monotonic() > deadline:
+                raise TimeoutError("no window of the program")
+            time.sleep(0.2)
+
+    def title(self):
+        return subprocess.run(["xdotool", "getwindowname", self.window_id()], capture_output=True,
+                              text=True).stdout.rstrip("\n")
+
+    def press(self, *keys):
+        """Key presses as a person makes them: focus on the window, then each
+        key down and up through the X server."""
+        window = self.window_id()
+        subprocess.run(["xdotool", "windowfocus", window], check=True)
+        for key in keys:
+            subprocess.run(["xdotool", "key", key], check=True)
+
+    def click(self, x, y):
+        """A left click at (x, y) of the window, from its top left."""
+        window = self.window_id()
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"], check=True)
+
+    def resize(self, width, height):
+        subprocess.run(["xdotool", "windowsize", self.window_id(), str(width), str(height)], check=True)
 
     def wait(self, timeout=60):
         out, err = self.process.communicate(timeout=timeout)

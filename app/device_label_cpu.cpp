@@ -1,0 +1,7 @@
+#include "cpu_backend/kernels/instruction_set_choice.h"
+#include "device_label.h"
+
+std::string deviceLabel()
+{
+    return "CPU (" + cpu_kernels::activeInstructionSet() + " kernels)";
+}

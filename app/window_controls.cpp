@@ -1,0 +1,102 @@
+#include "window_controls.h"
+
+#include <GLFW/glfw3.h>
+
+#include <cstdio>
+
+namespace {
+
+WindowControls& controlsOf(GLFWwindow* window)
+{
+    return *static_cast<WindowControls*>(glfwGetWindowUserPointer(window));
+}
+
+GridCell cellUnderCursor(GLFWwindow* window, double x, double y)
+{
+    int width = 0;
+    int height = 0;
+    glfwGetWindowSize(window, &width, &height);
+    return gridCellUnderCursor(x, y, width, height);
+}
+
+void onKey(GLFWwindow* window, int key, int, int action, int)
+{
+    const WindowCommand command = commandForKey(key);
+    // A held arrow keeps stepping; every other key acts once per press.
+    if (action == GLFW_PRESS || (action == GLFW_REPEAT && command == WindowCommand::StepOnce))
+        controlsOf(window).handle(command);
+}
+
+void onMouseButton(GLFWwindow* window, int button, int action, int)
+{
+    if (button != GLFW_MOUSE_BUTTON_LEFT) return;
+    PointerDrops& drops = controlsOf(window).drops;
+    if (action == GLFW_RELEASE) {
+        drops.release();
+        return;
+    }
+    double x = 0.0;
+    double y = 0.0;
+    glfwGetCursorPos(window, &x, &y);
+    drops.press(cellUnderCursor(window, x, y));
+}
+
+void onCursorMoved(GLFWwindow* window, double x, double y)
+{
+    controlsOf(window).drops.moveTo(cellUnderCursor(window, x, y));
+}
+
+// Exposed or resized: a paused window draws its last frame again.
+void onRefresh(GLFWwindow* window)
+{
+    controlsOf(window).run.requestRedraw();
+}
+
+void onFramebufferSize(GLFWwindow* window, int, int)
+{
+    controlsOf(window).run.requestRedraw();
+}
+
+}  // namespace
+
+WindowControls::WindowControls(GLFWwindow* window, const int32_t& step, int cellsPerStep)
+    : readout(window, cellsPerStep), window_(window), step_(step)
+{
+    glfwSetWindowUserPointer(window, this);
+    glfwSetKeyCallback(window, onKey);
+    glfwSetMouseButtonCallback(window, onMouseButton);
+    glfwSetCursorPosCallback(window, onCursorMoved);
+    glfwSetWindowRefreshCallback(window, onRefresh);
+    glfwSetFramebufferSizeCallback(window, onFramebufferSize);
+}
+
+void WindowControls::handle(WindowCommand command)
+{
+    switch (command) {
+    case WindowCommand::None: break;
+    case WindowCommand::Close: glfwSetWindowShouldClose(window_, GLFW_TRUE); break;
+    case WindowCommand::TogglePause:
+        run.togglePause();
+        readout.stateChanged(step_, run.paused());
+        break;
+    case WindowCommand::StepOnce: run.requestStep(); break;
+    case WindowCommand::Restart: run.requestRestart(); break;
+    case WindowCommand::PrintHelp:
+        std::printf("Keys and mouse of the window:\n%s", kWindowControlsHelp);
+        std::fflush(stdout);
+        break;
+    case WindowCommand::ToggleReadout: readout.toggle(step_, run.paused()); break;
+    case WindowCommand::ToggleColours:
+        view.toggleColours();
+        run.requestRedraw();
+        break;
+    }
+}
+
+void WindowControls::processEvents()
+{
+    if (!run.workWaiting())
+        glfwWaitEvents();
+    else
+        glfwPollEvents();
+}

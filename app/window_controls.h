@@ -1,0 +1,36 @@
+// The window's keys and mouse: GLFW's callbacks feed the run control, the
+// mouse's drops, the view and the figures, which the frame loop reads.
+// Nothing here acts until a key or button is pressed.
+#pragma once
+
+#include <cstdint>
+
+#include "live_readout.h"
+#include "pointer_drops.h"
+#include "run_control.h"
+#include "water_view.h"
+#include "window_keys.h"
+
+struct GLFWwindow;
+
+class WindowControls {
+public:
+    // Installs the key, mouse, cursor, refresh and framebuffer-size
+    // callbacks on the window; `step` is read for the figures.
+    WindowControls(GLFWwindow* window, const int32_t& step, int cellsPerStep);
+
+    void handle(WindowCommand command);
+
+    // Processes the window's events: polls while running or while a step,
+    // restart or redraw waits; otherwise (paused) sleeps until an event comes.
+    void processEvents();
+
+    RunControl run;
+    PointerDrops drops;
+    WaterView view;
+    LiveReadout readout;
+
+private:
+    GLFWwindow* window_;
+    const int32_t& step_;
+};

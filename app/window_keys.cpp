@@ -1,0 +1,31 @@
+#include "window_keys.h"
+
+#include <GLFW/glfw3.h>
+
+WindowCommand commandForKey(int key)
+{
+    switch (key) {
+    case GLFW_KEY_ESCAPE: return WindowCommand::Close;
+    case GLFW_KEY_SPACE:
+    case GLFW_KEY_P: return WindowCommand::TogglePause;
+    case GLFW_KEY_RIGHT:
+    case GLFW_KEY_N: return WindowCommand::StepOnce;
+    case GLFW_KEY_R: return WindowCommand::Restart;
+    case GLFW_KEY_H: return WindowCommand::PrintHelp;
+    case GLFW_KEY_I: return WindowCommand::ToggleReadout;
+    case GLFW_KEY_C: return WindowCommand::ToggleColours;
+    default: return WindowCommand::None;
+    }
+}
+
+const char* const kWindowControlsHelp =
+    "  Space, P     pause and resume (the last frame stays on screen)\n"
+    "  Right, N     while paused: advance one step, rain included\n"
+    "  R            start again from still water, the rain from its first drop\n"
+    "  I            figures in the title: frames a second, milliseconds a step,\n"
+    "               million cell updates a second, the device\n"
+    "  C            the water-coloured view (shaded by the slope), or back to grey\n"
+    "  H            print these keys\n"
+    "  Esc          close the window\n"
+    "  left mouse   a drop where you click; hold and drag for a drop a frame along\n"
+    "               the path (clicks while paused fall at the next step)\n";
