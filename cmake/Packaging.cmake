@@ -1,6 +1,7 @@
 # Install rules and packages. `cmake --install` puts the programs in bin/
-# and the README, the licence and the licence texts of what the programs
-# link statically in share/doc/shallow-water/. CPack makes from the same
+# and the README, the pages of docs/ it links to, the licence and the
+# licence texts of what the programs link statically in
+# share/doc/shallow-water/. CPack makes from the same
 # build a .tar.gz and a Debian package on Linux (its dependencies found by
 # dpkg-shlibdeps from the programs themselves), a .zip for Windows.
 include(GNUInstallDirs)
@@ -14,6 +15,8 @@ foreach(program shallow-water-cpu shallow-water-headless-cpu shallow-water shall
 endforeach()
 install(TARGETS ${installed_programs} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES README.md LICENSE DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+# The README's links into docs/ stay whole beside it.
+install(DIRECTORY docs/ DESTINATION "${CMAKE_INSTALL_DOCDIR}/docs" FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 if(WIN32)
     # GLFW, zlib, libpng and the MinGW-w64 runtime are linked into the

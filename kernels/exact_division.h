@@ -10,7 +10,7 @@
 // The other CPU sets keep the division: with AVX2 on Zen 3 the divider
 // works beside the multiply-add units that bound the loop, so the form's
 // extra operations cost more than the divides they replace
-// (docs/performance.md).
+// (docs/performance-history.md).
 #pragma once
 
 #include "kernel_support.h"
