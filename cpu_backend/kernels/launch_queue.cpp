@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cpu_backend/launch_workers.h"
+#include "kernels/forcing.h"
 #include "kernels/stream.h"
 
 namespace cpu_kernels {
@@ -526,25 +527,23 @@ void noteRainDropWritten(const float* fx, const float* fy, int width, int height
 {
     LaunchQueue& q = launchQueue();
     std::lock_guard<std::mutex> lock(q.mutex);
-    // The drop's square of threads, centred as the kernel centres it,
-    // clipped to the grid; rows of cells Y * width + X with exact indices
-    // while the grid has at most 2^23 cells, else anything may be written.
-    const long long threadsX = static_cast<long long>(grid.x) * block.x;
-    const long long threadsY = static_cast<long long>(grid.y) * block.y;
-    if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > (1 << 23) || threadsX > (1 << 23) ||
-        threadsY > (1 << 23)) {
+    // The drop writes within its footprint, rows of cells Y * width + X,
+    // while its indices are exact; else anything may be written.
+    const unsigned long long threadsX = static_cast<unsigned long long>(grid.x) * block.x;
+    const unsigned long long threadsY = static_cast<unsigned long long>(grid.y) * block.y;
+    if (width <= 0 || height <= 0 || !indicesAreExact(static_cast<unsigned long long>(width) * height) ||
+        !indicesAreExact(threadsX) || !indicesAreExact(threadsY)) {
         q.knownZeros.clear();
         return;
     }
-    const long long left = std::max(0LL, x - (threadsX >> 1));
-    const long long right = std::min(static_cast<long long>(width) - 1, x - (threadsX >> 1) + threadsX - 1);
-    const long long top = std::max(0LL, y - (threadsY >> 1));
-    const long long bottom = std::min(static_cast<long long>(height) - 1, y - (threadsY >> 1) + threadsY - 1);
-    if (left > right || top > bottom) return;
+    const DropFootprint footprint =
+        dropFootprint(x, y, static_cast<int>(threadsX), static_cast<int>(threadsY), width, height);
+    if (footprint.left > footprint.right || footprint.top > footprint.bottom) return;
+    const unsigned long long columns = static_cast<unsigned long long>(footprint.right - footprint.left + 1);
     for (KnownZeros& known : q.knownZeros)
         for (const float* field : {fx, fy})
-            for (long long row = top; row <= bottom; ++row)
-                known.forget(floats(field + row * width + left, static_cast<unsigned long long>(right - left + 1)));
+            for (long long row = footprint.top; row <= footprint.bottom; ++row)
+                known.forget(floats(field + row * width + footprint.left, columns));
 }
 
 unsigned long long fusedFrameSteps()
