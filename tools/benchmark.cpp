@@ -23,7 +23,7 @@
 #include "model/water_model.h"
 #if defined(SHALLOW_WATER_CPU_BACKEND)
 #include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/kernels/launch_queue.h"
+#include "cpu_backend/frame_pass/frame_queue.h"
 #endif
 
 namespace {
@@ -108,7 +108,7 @@ constexpr double kOnePassFrameBytes = 44 + 84 + kPixelBytes;
 unsigned long long onePassFrameSteps()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    return cpu_kernels::fusedFrameSteps();
+    return cpu_kernels::framePassesRun();
 #else
     return 0;
 #endif
@@ -116,7 +116,8 @@ unsigned long long onePassFrameSteps()
 
 // Bytes and cells that the CPU backend's one-pass steps have moved so far,
 // counted by the pass from the rows and force segments it touched: it
-// leaves the collided values owed in f where nothing reads them and skips
+// defers the write-back of the collided values to f where nothing reads
+// them and skips
 // the force segments known to hold only +0.0.
 struct Traffic {
     double bytes = 0;
@@ -126,7 +127,7 @@ struct Traffic {
 Traffic onePassTraffic()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    const cpu_kernels::FrameStepTraffic traffic = cpu_kernels::frameStepTraffic();
+    const cpu_kernels::FramePassTraffic traffic = cpu_kernels::framePassTraffic();
     return {static_cast<double>(traffic.bytes), static_cast<double>(traffic.cells)};
 #else
     return {};
