@@ -141,12 +141,6 @@ void BufferBookkeeping::clearZeroMasks(const Access& access)
             if (access.uses[u].written) mask.clear(access.uses[u].range);
 }
 
-void BufferBookkeeping::markZero(const Range& filled)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    markZeroLocked(filled);
-}
-
 void BufferBookkeeping::markZeroLocked(const Range& filled)
 {
     constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);

@@ -85,9 +85,6 @@ public:
     // hold only +0.0 (-0.0 and subnormals are ordinary values).
     // Clears the mask wherever `access` writes (every mask, for anywhere).
     void clearZeroMasks(const Access& access);
-    // Marks the whole segments of `filled` that lie in a masked field as
-    // holding only +0.0 (a memset of zeros, once done).
-    void markZero(const Range& filled);
     // Marks a whole field of `cells` cells as holding only +0.0, creating
     // its mask (for a launch that cleared it).
     void markFieldZero(const float* field, unsigned long long cells);
@@ -106,6 +103,7 @@ private:
     };
     // Under the lock:
     ZeroMask& zeroMaskOf(const float* field, unsigned long long cells);
+    // Marks the segments wholly within `filled` as holding only +0.0.
     void markZeroLocked(const Range& filled);
 
     std::mutex mutex_;
