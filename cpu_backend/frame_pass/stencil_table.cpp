@@ -93,7 +93,7 @@ bool pullsAlongDirections(const CellPull& pull)
 }
 
 // Whether the pulls move every value of f to exactly one place in fStream,
-// so that f can be recovered from fStream. Checked on the learning grid:
+// so that f can be recovered from fStream. Checked on the small grid the table is read from:
 // a value's one or more destinations lie within a cell of it and depend
 // only on the walls within a cell of it, and every such neighbourhood of a
 // grid at least 16 cells wide and high occurs in that grid.
@@ -138,7 +138,7 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 {
     const StencilTable& table = stencilTable();
     if (!table.regular) return false;
-    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {}, {}, table.permutation,
+    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {}, table.permutation,
                            pullsAlongDirections(table.pulls[kInteriorClass])};
     for (int c = 0; c < kCellClasses; ++c)
         for (int k = 0; k < 9; ++k) {
@@ -146,7 +146,6 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
             launch->rowStep[c][k] = pull.rowStep[k];
             launch->columnStep[c][k] = pull.columnStep[k];
             launch->sourceDirection[c][k] = pull.sourceDirection[k];
-            launch->inRowOffset[c][k] = pull.columnStep[k] * 9 + pull.sourceDirection[k] - k;
         }
     return true;
 }
@@ -166,7 +165,8 @@ bool runUnstream(const float* fStream, float* f, int width, int height)
                 const int cls = cellClass(x, static_cast<int>(y), width, height);
                 for (int k = 0; k < 9; ++k) {
                     const size_t sourceRow = y + static_cast<size_t>(launch.rowStep[cls][k]);
-                    f[sourceRow * rowFloats + static_cast<size_t>(x * 9 + k + launch.inRowOffset[cls][k])] =
+                    const int sourceX = x + launch.columnStep[cls][k];
+                    f[sourceRow * rowFloats + static_cast<size_t>(sourceX * 9 + launch.sourceDirection[cls][k])] =
                         streamed[x * 9 + k];
                 }
             }

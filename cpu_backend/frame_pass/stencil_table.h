@@ -23,12 +23,11 @@ constexpr int kCellClasses = 9;
 // Streaming goes in segments of one tile row: 16 cells, nine cache lines.
 constexpr int kStreamSegmentCells = kStreamTile;
 
-// A streaming pass over a grid: its arrays, the stencil table (each class's pull (direction k
-// of a cell takes direction sourceDirection[k] of the cell rowStep[k] rows
-// and columnStep[k] cells away; inRowOffset[k] is the same step within a
-// row of f, in floats from the cell's own direction k), whether the pulls
-// move every value of f to exactly one place, and whether interior rows can
-// go line by line.
+// A streaming pass over a grid: its arrays, the stencil table (direction k
+// of a cell of class c takes direction sourceDirection[c][k] of the cell
+// rowStep[c][k] rows and columnStep[c][k] cells away), whether it moves
+// every value of f to exactly one place, and whether interior rows can go
+// line by line (every direction from the same direction of a neighbour).
 struct StreamLaunch {
     const float* f;
     float* fStream;
@@ -37,7 +36,6 @@ struct StreamLaunch {
     int rowStep[kCellClasses][9];
     int columnStep[kCellClasses][9];
     int sourceDirection[kCellClasses][9];
-    int inRowOffset[kCellClasses][9];
     bool movesEachValueOnce;
     bool interiorByLines;
 };

@@ -27,6 +27,7 @@ namespace {
 constexpr int kSegmentCells = kStreamSegmentCells;  // one tile row
 constexpr int kSegmentFloats = kSegmentCells * 9;  // 144 floats: nine 64-byte cache lines
 
+#if defined(__AVX2__)
 // Lanes of each cache line of a segment (floats 16 v .. 16 v + 15 of its
 // 144) by where their values come from. A float's direction is its index
 // modulo 9 in f and in fStream alike, so both masks serve either array:
@@ -66,6 +67,7 @@ const NeighbourLanes& interiorLanes(const StreamLaunch& launch)
         neighbourLanes(launch.rowStep[kInteriorClass], launch.columnStep[kInteriorClass]);
     return lanes;
 }
+#endif
 
 #if defined(__AVX512F__)
 // Floats kShift .. kShift + 15 of the 32 in low, high. (The masked form
@@ -92,8 +94,9 @@ bool alignedRows(const float* const (&rows)[3], const float* target, uintptr_t b
 // cells lies on the grid's edges, into `target`: rows[r] points at the same
 // column of the collided rows above (r = 0), at (1) and below (2). `ahead`
 // is how far on from rows[1] the values of a later row begin, fetched into
-// the L2 cache while this row is streamed.
-void pullInteriorSegments(const StreamLaunch& launch, const float* const (&rowsAt)[3], float* target, int segments,
+// the L2 cache while this row is streamed. Returns false, having done
+// nothing, where this set has no vector form or the rows are not aligned.
+bool pullInteriorSegments(const StreamLaunch& launch, const float* const (&rowsAt)[3], float* target, int segments,
                           int ahead)
 {
 #if defined(__AVX512F__)
@@ -133,7 +136,7 @@ void pullInteriorSegments(const StreamLaunch& launch, const float* const (&rowsA
             for (int r = 0; r < 3; ++r) rows[r] += kSegmentFloats;
             target += kSegmentFloats;
         }
-        return;
+        return true;
     }
 #elif defined(__AVX2__)
     if (alignedRows(rowsAt, target, 32)) {
@@ -189,18 +192,11 @@ void pullInteriorSegments(const StreamLaunch& launch, const float* const (&rowsA
                 for (int m = 0; m < kVectorsPerSegment; ++m) pullColumns(segment * kVectorsPerSegment + m, m);
             }
         }
-        return;
+        return true;
     }
 #endif
-    (void)ahead;
-    const int* rowStep = launch.rowStep[kInteriorClass];
-    const int* inRow = launch.inRowOffset[kInteriorClass];
-    for (size_t at = 0; at < static_cast<size_t>(segments) * kSegmentFloats; at += kSegmentFloats) {
-        float segment[kSegmentFloats];
-        for (int cell = 0; cell < kSegmentFloats; cell += 9)
-            for (int k = 0; k < 9; ++k) segment[cell + k] = rowsAt[rowStep[k] + 1][at + cell + k + inRow[k]];
-        cpu_runtime::copyBypassingCache(target + at, segment, sizeof segment);
-    }
+    (void)launch, (void)rowsAt, (void)target, (void)segments, (void)ahead;
+    return false;
 }
 
 // The rows y - 1, y and y + 1 of f (null outside the grid: no class of
@@ -215,13 +211,16 @@ CellMajorRows gridRows(const StreamLaunch& launch, int y)
     return rows;
 }
 
-// Streams the interior segments 1 .. segments - 2 of row y.
+// Streams `count` interior segments of row y from firstSegment on: in
+// vectors where the set has them, else cell by cell.
 void pullInteriorRow(const StreamLaunch& launch, int y, const CellMajorRows& rows, int firstSegment, int count, int ahead)
 {
     const size_t first = static_cast<size_t>(firstSegment) * kSegmentFloats;
     const float* const rowsAt[3] = {rows.row[0] + first, rows.row[1] + first, rows.row[2] + first};
-    pullInteriorSegments(launch, rowsAt, launch.fStream + static_cast<size_t>(y) * launch.width * 9 + first, count,
-                         ahead);
+    if (pullInteriorSegments(launch, rowsAt, launch.fStream + static_cast<size_t>(y) * launch.width * 9 + first, count,
+                             ahead))
+        return;
+    for (int s = firstSegment; s < firstSegment + count; ++s) streamSegment(launch, rows, y, s);
 }
 
 // Interior rows are streamed in strips of this many segments, top to

@@ -78,7 +78,7 @@ struct FrameArrays {
 
 // Runs `launches` twice on identical arrays: as they come (the queue free
 // to fuse), and with a synchronisation after each step. Returns how many
-// frame steps ran in one pass in the first run; the contents must agree.
+// frame passes ran in the first run; the contents must agree.
 unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
                                const std::function<void(const FrameArrays&, const std::function<void()>&)>& launches)
 {
@@ -89,12 +89,12 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
     const unsigned long long fused = cpu_kernels::framePassesRun() - before;
-    const unsigned long long paidBefore = cpu_kernels::writeBacksPerformed();
+    const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     EXPECT_EQ(cpu_kernels::framePassesRun() - before, fused) << "a synchronised launch must run alone";
 
-    EXPECT_EQ(cpu_kernels::writeBacksPerformed() - paidBefore, 0u)
+    EXPECT_EQ(cpu_kernels::writeBacksPerformed() - performedBefore, 0u)
         << "with a synchronisation after every launch no write-back is ever deferred";
 
     const char* names[] = {"f", "fStream", "fx", "fy", "h"};
@@ -186,8 +186,8 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
 TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
 {
     using Step = std::function<void()>;
-    // The program's frame: after it f owes its collided values, which
-    // streaming moved into fStream.
+    // The program's frame: after it the write-back of f's collided values,
+    // which streaming moved into fStream, is deferred.
     auto frame = [](const FrameArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
@@ -232,7 +232,7 @@ TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
              frame(a, step);
              frame(a, step);
          }},
-        {"frames as the program runs them, each streaming back into the array that owes",
+        {"frames as the program runs them, each streaming into the array whose write-back was deferred",
          [&](const FrameArrays& a, const Step& step) {
              FrameArrays& swapped = const_cast<FrameArrays&>(a);
              for (int i = 0; i < 3; ++i) {
@@ -254,9 +254,9 @@ TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
     for (const dim3 tiles : {dim3(1, 1), dim3(3, 2), dim3(4, 9)})
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << c.what << ", " << tiles.x << " x " << tiles.y << " tiles");
-            const unsigned long long paidBefore = cpu_kernels::writeBacksPerformed();
+            const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
             EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
-            EXPECT_GE(cpu_kernels::writeBacksPerformed() - paidBefore, 1u) << "no write-back was deferred";
+            EXPECT_GE(cpu_kernels::writeBacksPerformed() - performedBefore, 1u) << "no write-back was deferred";
         }
 }
 
@@ -330,7 +330,7 @@ TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
 {
     // White box: a value that no runtime call can have seen (stored through
     // the host pointer, which only the CPU backend allows) inside a segment
-    // known to hold +0.0 must be neither read nor rewritten by a frame step:
+    // masked as holding +0.0 must be neither read nor rewritten by a frame pass:
     // its frame streams exactly what the same frame streams with still
     // forces, and the value stays.
     FrameArrays planted(4, 3, 31);
@@ -346,12 +346,12 @@ TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
     for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
-    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a known-zero segment was written";
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked segment was written";
 }
 
 TEST_P(FramePassTest, AFramePassThatMayNotDeferTheWriteBackWritesFAsTheCollisionWould)
 {
-    // The compiled set's frame step called directly, told to write the
+    // The compiled set's frame pass called directly, told to write the
     // collided values back to f: every array, f included, as the four
     // launches leave them, with band edges of one or two rows and wide rows.
     for (const dim3 tiles : {dim3(3, 1), dim3(168, 3)}) {
