@@ -56,8 +56,6 @@ public:
     void finish() { streamSegments(launch_.width); }
 
 private:
-    // The row's first or last segment, where the row goes line by line.
-    void streamEdgeSegment(int s) const;
     // An interior segment: nine runs of 16 values put into cell order.
     void pullInteriorSegment(int s) const
     {

@@ -1,6 +1,7 @@
 // The frame pass's streaming of a row from collided rows in direction-major
 // order: interior segments as nine runs of 16 values put into cell order
-// (row_passes.h), the cells on the walls by their class's pull.
+// (row_passes.h); the first and last segments of a row, and the rows on the
+// walls, cell by cell by each class's pull.
 #include "row_passes.h"
 
 #include <algorithm>
@@ -33,28 +34,11 @@ void RowStreamer::streamSegments(int count)
 {
     const int end = std::min(lastSegment_ + 1, next_ + count);
     for (; next_ < end; ++next_) {
-        if (target_ == nullptr)
+        if (target_ == nullptr || next_ == 0 || next_ == lastSegment_)
             streamSegment(launch_, rows_, y_, next_);
-        else if (next_ == 0 || next_ == lastSegment_)
-            streamEdgeSegment(next_);
         else
             pullInteriorSegment(next_);
     }
-}
-
-void RowStreamer::streamEdgeSegment(int s) const
-{
-    // One cell on the wall, by its class's pull; the other 15 as in the
-    // interior.
-    float segment[kStreamSegmentCells * 9];
-    const int first = s * kStreamSegmentCells;
-    for (int c = 0; c < kStreamSegmentCells; ++c) {
-        const int x = first + c;
-        const bool onWall = x == 0 || x == launch_.width - 1;
-        for (int k = 0; k < 9; ++k)
-            segment[c * 9 + k] = onWall ? pullValue(launch_, rows_, x, y_, k) : interiorSources_[k][x];
-    }
-    cpu_runtime::copyBypassingCache(target_ + static_cast<size_t>(first) * 9, segment, sizeof segment);
 }
 
 }  // namespace CPU_KERNELS
