@@ -58,6 +58,14 @@ SW_DEVICE int mul24(int a, int b)
 #endif
 }
 
+// The 24-bit multiplies give exact indices while a launch's threads, or a
+// grid's cells, number at most 2^23; past that, indices wrap.
+constexpr unsigned long long kExactIndexLimit = 1ull << 23;
+constexpr bool indicesAreExact(unsigned long long count)
+{
+    return count <= kExactIndexLimit;
+}
+
 // A float's bits and back, on either compiler.
 SW_DEVICE uint32_t bitPatternOf(float value)
 {

@@ -23,7 +23,7 @@
 #include "model/water_model.h"
 #if defined(SHALLOW_WATER_CPU_BACKEND)
 #include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/kernels/launch_queue.h"
+#include "cpu_backend/frame_pass/frame_queue.h"
 #endif
 
 namespace {
@@ -104,11 +104,11 @@ constexpr double kKernelByKernelFrameBytes = kCollisionBytes + kStreamingBytes +
 // 8. What it moves is less (onePassTraffic).
 constexpr double kOnePassFrameBytes = 44 + 84 + kPixelBytes;
 
-// Frame steps the CPU backend has run in one pass so far (none on the GPU).
-unsigned long long onePassFrameSteps()
+// Frame passes the CPU backend has run so far (none on the GPU).
+unsigned long long framePassesRun()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    return cpu_kernels::fusedFrameSteps();
+    return cpu_kernels::framePassesRun();
 #else
     return 0;
 #endif
@@ -116,7 +116,8 @@ unsigned long long onePassFrameSteps()
 
 // Bytes and cells that the CPU backend's one-pass steps have moved so far,
 // counted by the pass from the rows and force segments it touched: it
-// leaves the collided values owed in f where nothing reads them and skips
+// defers the write-back of the collided values to f where nothing reads
+// them and skips
 // the force segments known to hold only +0.0.
 struct Traffic {
     double bytes = 0;
@@ -126,7 +127,7 @@ struct Traffic {
 Traffic onePassTraffic()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    const cpu_kernels::FrameStepTraffic traffic = cpu_kernels::frameStepTraffic();
+    const cpu_kernels::FramePassTraffic traffic = cpu_kernels::framePassTraffic();
     return {static_cast<double>(traffic.bytes), static_cast<double>(traffic.cells)};
 #else
     return {};
@@ -153,16 +154,17 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     // a whole frame as the window makes it, 5 to 6, then the ceiling's copy,
     // 6 to 7: measured in every frame, so that its median covers the same
     // time as the kernels' (a shared machine's bandwidth comes and goes).
-    const unsigned long long onePassBefore = onePassFrameSteps();
+    const unsigned long long onePassBefore = framePassesRun();
     CopyBuffers ceiling(static_cast<size_t>(model.cellCount()) * 9 * sizeof(float));
     ceiling.copy();  // the first copy also touches the pages
     Stopwatch watch(8);
     std::vector<double> collide, stream, decay, drop, depthPixels, kernelByKernel, frame, copy;
     Traffic asRun;  // what the timed frames as run moved
     for (int i = 0; i < frames && watch.ok() && ceiling.ok(); ++i) {
-        // The CPU backend's frame as run leaves the collided values owed in
-        // the array that the next frame streams into; the kernels one by
-        // one would pay them at once, so they are paid here, untimed.
+        // The CPU backend's frame as run defers the write-back of the
+        // collided values to the array that the next frame streams into;
+        // the kernels one by one would write them at once, so the
+        // write-back is done here, untimed.
         checkCudaStatus(cudaDeviceSynchronize());
         watch.mark(0);
         model.collide(true);
@@ -197,7 +199,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     if (!watch.ok() || !ceiling.ok() || !checkLastCudaError()) return false;
     // Every timed frame ran in one pass, or none did (a drop can only fall
     // after the decays, which complete the frame's step).
-    const bool onePass = onePassFrameSteps() - onePassBefore >= static_cast<unsigned long long>(frames);
+    const bool onePass = framePassesRun() - onePassBefore >= static_cast<unsigned long long>(frames);
     const size_t copyBytes = ceiling.bytes();
     const double copyMs = median(copy);
 
@@ -249,7 +251,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         std::printf("(frame as run: the collision, streaming and decays ran as one pass over memory, which\n"
                     " moved %.1f bytes a cell with the pixels in the timed frames, counted from the rows and force\n"
                     " segments it touched, where the kernels one by one move %.0f; counted as %.0f bytes, which it\n"
-                    " moved before it left collided values owed and skipped forces known to be zero, its floor\n"
+                    " moved before it deferred the write-back of the collided values and skipped masked forces, its floor\n"
                     " would be %.3f ms, %.0f%% of its time)\n",
                     movedBytes, kKernelByKernelFrameBytes, kOnePassFrameBytes,
                     kOnePassFrameBytes * cells / (ceilingGBs * 1e6),

@@ -6,6 +6,6 @@
 namespace CPU_KERNELS {
 
 const KernelSet kernelSet = {runInitWaterLB,        runCollision3, runStream,  runIncrementForce, runRainDrop,
-                             runHeightMapToTexture, runFrameStep,  runUnstream};
+                             runHeightMapToTexture, runFramePass,  runUnstream};
 
 }  // namespace CPU_KERNELS

@@ -5,7 +5,7 @@
 
 #include "kernel_set.h"
 
-#include "cpu_backend/launch_workers.h"
+#include "cpu_backend/runtime/launch_workers.h"
 
 #include "kernels/kernel_support.h"
 

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "app/simulation_step.h"
-#include "cpu_backend/launch_workers.h"
-#include "cpu_backend/large_pages.h"
+#include "cpu_backend/runtime/launch_workers.h"
+#include "cpu_backend/runtime/large_pages.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"
 #include "model/water_model.h"

@@ -1,7 +1,10 @@
 // Rain drops and the decay of the forces, on the application's grid.
+#include <algorithm>
 #include <cmath>
 
 #include "app/grid_size.h"
+#include "kernels/forcing.h"
+#include "kernels/kernel_launch.h"
 #include "tests/support/reference_model.h"
 #include "tests/support/device_test_support.h"
 
@@ -118,6 +121,39 @@ TEST_F(RainDrop, DropsAtCornersAndEdgesAreClippedNeverWrapped)
                 << "drop at " << c.x << ", " << c.y << " wrote " << x << ", " << y;
         }
     }
+}
+
+TEST_F(RainDrop, ADropWritesExactlyItsFootprintWhateverItsSquareAndPlace)
+{
+    // With a radius no cell reaches, every thread of the square writes its
+    // cell: the cells written must be dropFootprint's rectangle, no more and
+    // no fewer (the CPU backend's zero mask forgets exactly that rectangle).
+    struct Case {
+        unsigned blocksX, blocksY;
+        int x, y;
+    } cases[] = {{1, 1, 1400, 800}, {3, 2, 0, 0}, {2, 3, kGridWidth - 1, kGridHeight - 1},
+                 {5, 1, -40, 700}, {2, 4, kGridWidth + 10, 30}, {4, 4, 1000, -20}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.blocksX << " x " << c.blocksY << " blocks at " << c.x << ", " << c.y);
+        fillForces(kUntouched);
+        launchRainDrop(dim3(c.blocksX, c.blocksY), dim3(16, 16), c.x, c.y, 1e30f, kStrength, model->fx, model->fy,
+                       kGridWidth, kGridHeight);
+        ASSERT_EQ(cudaGetLastError(), cudaSuccess);
+        const DropFootprint footprint = dropFootprint(c.x, c.y, static_cast<int>(c.blocksX * 16),
+                                                      static_cast<int>(c.blocksY * 16), kGridWidth, kGridHeight);
+        const auto written = writtenCells(readScalarField(*model, model->fx), readScalarField(*model, model->fy));
+        size_t inside = 0;
+        for (size_t i : written)
+            inside += footprint.contains(static_cast<int>(i % kGridWidth), static_cast<int>(i / kGridWidth)) ? 1 : 0;
+        EXPECT_EQ(inside, written.size()) << "written outside the footprint";
+        const long long columns = std::max(0, footprint.right - footprint.left + 1);
+        const long long rows = std::max(0, footprint.bottom - footprint.top + 1);
+        EXPECT_EQ(static_cast<long long>(written.size()), columns * rows) << "footprint cells left unwritten";
+    }
+    // The square of 48 threads around (0, 0) reaches offsets -24 to 23.
+    const DropFootprint corner = dropFootprint(0, 0, 48, 48, kGridWidth, kGridHeight);
+    EXPECT_EQ(std::vector<int>({corner.left, corner.top, corner.right, corner.bottom}),
+              std::vector<int>({0, 0, 23, 23}));
 }
 
 TEST_F(RainDrop, LaterDropOverwritesInsideItsDiscAndNothingElse)

@@ -1,76 +1,38 @@
-// The collision and the streaming over grid rows, as the frame step that
-// runs them together uses them (frame_step.cpp), built from the same code
-// as their own launches (simple_kernels.cpp, stream_kernel.cpp).
+// The collision and the streaming over grid rows, as the frame pass runs
+// them together (frame_pass.cpp): the collision of a row's chunks
+// (row_collision.cpp, chunk_collision.h) and the streaming of a row by the
+// stencil table (stencil_table.h, row_streamer.cpp).
 #pragma once
 
 #include <cstddef>
 
 #include "cell_transpose.h"
-#include "kernel_set.h"
+#include "stencil_table.h"
 #include "kernels/stream.h"
 
-#include "cpu_backend/memory_copy.h"
+#include "cpu_backend/runtime/memory_copy.h"
 
 namespace CPU_KERNELS {
 
-// Collided rows in direction-major order: value k of a row's cell x at
-// row[k * stride + x]. In this order the collision hands its results on
+// The frame pass keeps its collided rows in direction-major order
+// (DirectionMajorRows): in this order the collision hands its results on
 // without putting them back in cell order, and the streaming takes each
 // direction's values of a run of cells with one vector load.
-struct DirectionRows {
-    const float* row[3];  // the rows above, at and below the one streamed
-    size_t stride;
-};
 
 class RowStreamer;
 
-// Collides cells first .. first + count - 1 of step.f, writing their depth
-// to step.h with streaming stores (the caller calls
+// Collides cells first .. first + count - 1 of pass.f, writing their depth
+// to pass.h with streaming stores (the caller calls
 // cpu_runtime::finishCopiesBypassingCache() before h is read), then decays
 // both force fields over the same cells. The collided values go in
 // direction-major order to `directions` (value k of cell first + c at
 // directions[k * stride + c]) and, unless `cells` is null, in cell order
-// to `cells` as well (the cells' own place in step.f). `alongside`, unless
+// to `cells` as well (the cells' own place in pass.f). `alongside`, unless
 // null, streams one segment of its row after each 16 cells collided.
 // Returns how many force segments (of both fields) it read and rewrote:
 // those not known to hold only +0.0.
-int collideAndDecayCells(const FrameStep& step, size_t first, int count, float* directions, size_t stride,
+int collideAndDecayCells(const FramePass& pass, size_t first, int count, float* directions, size_t stride,
                          float* cells, RowStreamer* alongside);
-
-// Cells fall into nine classes by the walls they lie on: none (the
-// interior), one side, or two sides at a corner.
-constexpr int kCellClasses = 9;
-
-// Streaming goes in segments of one tile row: 16 cells, nine cache lines.
-constexpr int kStreamSegmentCells = kStreamTile;
-
-struct NeighbourLanes;
-
-// A streaming pass over a grid: its arrays, each class's pull (direction k
-// of a cell takes direction sourceDirection[k] of the cell rowStep[k] rows
-// and columnStep[k] cells away; inRowOffset[k] is the same step within a
-// row of f, in floats from the cell's own direction k), whether the pulls
-// move every value of f to exactly one place, and whether interior rows can
-// go line by line (with the lane table for that).
-struct StreamLaunch {
-    const float* f;
-    float* fStream;
-    int width;
-    int height;
-    int rowStep[kCellClasses][9];
-    int columnStep[kCellClasses][9];
-    int sourceDirection[kCellClasses][9];
-    int inRowOffset[kCellClasses][9];
-    bool movesEachValueOnce;
-    bool interiorByLines;
-    const NeighbourLanes* neighbourLanes;
-};
-
-// Prepares streaming of a width x height grid (multiples of the 16-cell
-// tile, at most 2^23 cells). Returns false where the kernel's pull did not
-// follow a pattern that can be streamed this way: the launch must then run
-// the kernel thread by thread.
-bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch);
 
 // Streams grid row y into fStream from collided rows in direction-major
 // order, a few segments (16 cells) at a time between other work, with
@@ -79,7 +41,7 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 // read.
 class RowStreamer {
 public:
-    RowStreamer(const StreamLaunch& launch, int y, const DirectionRows& rows);
+    RowStreamer(const StreamLaunch& launch, int y, const DirectionMajorRows& rows);
     // Streams the row's next segment, if one is left: inline, since the
     // collision calls it after every 16 cells.
     void streamNextSegment()
@@ -94,8 +56,6 @@ public:
     void finish() { streamSegments(launch_.width); }
 
 private:
-    // The row's first or last segment, where the row goes line by line.
-    void streamEdgeSegment(int s) const;
     // An interior segment: nine runs of 16 values put into cell order.
     void pullInteriorSegment(int s) const
     {
@@ -117,7 +77,7 @@ private:
 
     const StreamLaunch& launch_;
     int y_;
-    DirectionRows rows_;
+    DirectionMajorRows rows_;
     int next_ = 0;
     int lastSegment_;
     // Where an interior cell of the row takes each direction from, for

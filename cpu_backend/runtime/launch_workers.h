@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <initializer_list>
 #include <mutex>
 
 namespace cpu_runtime {
@@ -23,10 +22,10 @@ struct KernelInfo {
 bool acceptLaunch(const KernelInfo& kernel, dim3 grid, dim3 block);
 
 // The CUDA runtime may be called from several host threads at once; the CPU
-// runtime's entry points that launch, run the queued launches or touch
+// runtime's entry points that launch, call the memory access hook or touch
 // device memory hold this lock for their whole work, so that one thread's
-// launches, queue and copies never interleave with another's. Recursive,
-// since such an entry point runs the queue, which takes it again.
+// launches, waiting launches and copies never interleave with another's.
+// Recursive, since such an entry point calls the hook, which may launch.
 std::unique_lock<std::recursive_mutex> lockRuntime();
 
 // A buffer of at least `floats` floats on a 64-byte boundary, this
@@ -41,35 +40,5 @@ float* threadScratchFloats(size_t floats, ScratchUse use = ScratchUse::kWorkerRo
 // Calls body(first, end) for consecutive ranges covering [0, blockCount),
 // spread over all workers; returns when every range is done.
 void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, size_t)>& body);
-
-// Accepted launches may wait in a queue, as they do in a GPU's stream, so
-// that the kernels can run several of them in one pass over memory; and the
-// kernels may leave values owed (recoverable, not yet stored) where nothing
-// has looked at them yet. The kernels install the function that runs what
-// waits; every runtime call that touches device memory, waits for the
-// device or reads its clock runs it first, so no caller ever sees a launch
-// that has not yet run, or a value not yet stored.
-
-// Device memory that a call is about to read, or write; or, reported once
-// the call is done, that it has filled with zero bytes.
-struct DeviceSpan {
-    const void* begin;
-    size_t bytes;
-    bool written;
-    bool zeroed = false;
-};
-
-// The runner: runs what waits, then makes good whatever is owed in
-// `spans`, or anywhere in device memory.
-using QueuedLaunchRunner = void (*)(const DeviceSpan* spans, size_t count, bool anywhere);
-void setQueuedLaunchRunner(QueuedLaunchRunner runner);
-
-// Before a call that may see any device memory (a synchronisation, after
-// which the host may read anything; a reset).
-void runQueuedLaunches();
-
-// Before a call that touches only these spans (none: no device memory, as
-// an event record or the mapping of a graphics buffer).
-void runQueuedLaunchesTouching(std::initializer_list<DeviceSpan> spans);
 
 }  // namespace cpu_runtime

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "memory_access_hook.h"
 #include "runtime_state.h"
 
 namespace cpu_runtime {
@@ -122,7 +123,7 @@ private:
     unsigned long long generation_ = 0;
 };
 
-std::atomic<QueuedLaunchRunner> queuedLaunchRunner{nullptr};
+std::atomic<MemoryAccessHook> memoryAccessHook{nullptr};
 
 WorkerPool& pool()
 {
@@ -173,21 +174,21 @@ void runBlocksInParallel(size_t blockCount, const std::function<void(size_t, siz
     pool().run(blockCount, body);
 }
 
-void setQueuedLaunchRunner(QueuedLaunchRunner runner)
+void setMemoryAccessHook(MemoryAccessHook hook)
 {
-    queuedLaunchRunner.store(runner);
+    memoryAccessHook.store(hook);
 }
 
-void runQueuedLaunches()
+void beforeAccessAnywhere()
 {
     const auto runtimeLock = lockRuntime();
-    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(nullptr, 0, true);
+    if (MemoryAccessHook hook = memoryAccessHook.load()) hook(nullptr, 0, true);
 }
 
-void runQueuedLaunchesTouching(std::initializer_list<DeviceSpan> spans)
+void beforeAccess(std::initializer_list<MemoryUse> uses)
 {
     const auto runtimeLock = lockRuntime();
-    if (QueuedLaunchRunner runner = queuedLaunchRunner.load()) runner(spans.begin(), spans.size(), false);
+    if (MemoryAccessHook hook = memoryAccessHook.load()) hook(uses.begin(), uses.size(), false);
 }
 
 void recordLaunches(bool enabled)

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel_set.h"
+#include "cpu_backend/kernels/kernel_set.h"
 
-#include "cpu_backend/memory_copy.h"
+#include "cpu_backend/runtime/memory_copy.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>

@@ -8,6 +8,7 @@
 
 #include "graphics_resource.h"
 #include "launch_workers.h"
+#include "memory_access_hook.h"
 #include "runtime_state.h"
 
 using cpu_runtime::recordStatus;
@@ -48,7 +49,7 @@ cudaError_t unmap(cudaGraphicsResource* resource)
 // GL context to map in. A failure is recorded as the last error.
 cudaError_t checkResourceList(const char* callName, int count, cudaGraphicsResource_t* resources)
 {
-    cpu_runtime::runQueuedLaunchesTouching({});  // the GL buffer is no device allocation
+    cpu_runtime::beforeAccess({});  // the GL buffer is no device allocation
     const cudaError_t injected = cpu_runtime::injectedStatus(callName);
     if (injected != cudaSuccess) return recordStatus(injected);
     if (count <= 0 || resources == nullptr) return recordStatus(cudaErrorInvalidValue);

@@ -1,6 +1,6 @@
-// The CPU runtime queues a frame's collision, streaming and force decays
-// and runs them as one pass over memory, which leaves the collided values
-// owed in f until something could see them. Whatever the launches and
+// The CPU backend queues a frame's collision, streaming and force decays
+// and runs them as one pass over memory, which defers the write-back of
+// the collided values to f until something could see them. Whatever the launches and
 // whatever comes between them, every array must read, wherever it can be
 // read, exactly as when each launch runs alone before the next call (the
 // reference here: a device synchronisation after every launch), in every
@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/kernels/launch_queue.h"
+#include "cpu_backend/frame_pass/frame_queue.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
@@ -16,8 +16,8 @@
 
 namespace {
 
-class LaunchQueue : public KernelSetTest {};
-INSTANTIATE_FOR_EVERY_KERNEL_SET(LaunchQueue);
+class FramePassTest : public KernelSetTest {};
+INSTANTIATE_FOR_EVERY_KERNEL_SET(FramePassTest);
 
 // One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
 // filled with near-still water and forces with edge values mixed in.
@@ -78,24 +78,24 @@ struct FrameArrays {
 
 // Runs `launches` twice on identical arrays: as they come (the queue free
 // to fuse), and with a synchronisation after each step. Returns how many
-// frame steps ran in one pass in the first run; the contents must agree.
+// frame passes ran in the first run; the contents must agree.
 unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
                                const std::function<void(const FrameArrays&, const std::function<void()>&)>& launches)
 {
     FrameArrays queued(tilesX, tilesY, seed);
     FrameArrays alone(tilesX, tilesY, seed);
-    const unsigned long long before = cpu_kernels::fusedFrameSteps();
+    const unsigned long long before = cpu_kernels::framePassesRun();
     launches(queued, [] {});
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
-    const unsigned long long fused = cpu_kernels::fusedFrameSteps() - before;
-    const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
+    const unsigned long long fused = cpu_kernels::framePassesRun() - before;
+    const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
-    EXPECT_EQ(cpu_kernels::fusedFrameSteps() - before, fused) << "a synchronised launch must run alone";
+    EXPECT_EQ(cpu_kernels::framePassesRun() - before, fused) << "a synchronised launch must run alone";
 
-    EXPECT_EQ(cpu_kernels::owedDistributionsPaid() - paidBefore, 0u)
-        << "with a synchronisation after every launch nothing is ever owed";
+    EXPECT_EQ(cpu_kernels::writeBacksPerformed() - performedBefore, 0u)
+        << "with a synchronisation after every launch no write-back is ever deferred";
 
     const char* names[] = {"f", "fStream", "fx", "fy", "h"};
     const std::vector<std::vector<float>> aloneContents = alone.contents();
@@ -107,7 +107,7 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     return fused;
 }
 
-TEST_P(LaunchQueue, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
+TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
 {
     // One tile (every cell on a wall); rows too short for the interior's
     // line-by-line path; a grid whose workers' bands are one or two rows;
@@ -126,7 +126,7 @@ TEST_P(LaunchQueue, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
         }
 }
 
-TEST_P(LaunchQueue, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
+TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
 {
     using Step = std::function<void()>;
     struct Case {
@@ -183,11 +183,11 @@ TEST_P(LaunchQueue, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
     }
 }
 
-TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
+TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
 {
     using Step = std::function<void()>;
-    // The program's frame: after it f owes its collided values, which
-    // streaming moved into fStream.
+    // The program's frame: after it the write-back of f's collided values,
+    // which streaming moved into fStream, is deferred.
     auto frame = [](const FrameArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
@@ -232,7 +232,7 @@ TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
              frame(a, step);
              frame(a, step);
          }},
-        {"frames as the program runs them, each streaming back into the array that owes",
+        {"frames as the program runs them, each streaming into the array whose write-back was deferred",
          [&](const FrameArrays& a, const Step& step) {
              FrameArrays& swapped = const_cast<FrameArrays&>(a);
              for (int i = 0; i < 3; ++i) {
@@ -254,13 +254,13 @@ TEST_P(LaunchQueue, ValuesLeftOwedInFArePaidWhereverTheyCouldBeSeen)
     for (const dim3 tiles : {dim3(1, 1), dim3(3, 2), dim3(4, 9)})
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << c.what << ", " << tiles.x << " x " << tiles.y << " tiles");
-            const unsigned long long paidBefore = cpu_kernels::owedDistributionsPaid();
+            const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
             EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
-            EXPECT_GE(cpu_kernels::owedDistributionsPaid() - paidBefore, 1u) << "nothing was owed";
+            EXPECT_GE(cpu_kernels::writeBacksPerformed() - performedBefore, 1u) << "no write-back was deferred";
         }
 }
 
-TEST_P(LaunchQueue, ForceSegmentsKnownToHoldOnlyPositiveZeroAreForgottenWhereverWritten)
+TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
 {
     using Step = std::function<void()>;
     auto frame = [](const FrameArrays& a, const Step& step) {
@@ -326,11 +326,11 @@ TEST_P(LaunchQueue, ForceSegmentsKnownToHoldOnlyPositiveZeroAreForgottenWherever
     }
 }
 
-TEST_P(LaunchQueue, AFrameStepNeitherReadsNorWritesForcesKnownToBeZero)
+TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
 {
     // White box: a value that no runtime call can have seen (stored through
     // the host pointer, which only the CPU backend allows) inside a segment
-    // known to hold +0.0 must be neither read nor rewritten by a frame step:
+    // masked as holding +0.0 must be neither read nor rewritten by a frame pass:
     // its frame streams exactly what the same frame streams with still
     // forces, and the value stays.
     FrameArrays planted(4, 3, 31);
@@ -346,12 +346,12 @@ TEST_P(LaunchQueue, AFrameStepNeitherReadsNorWritesForcesKnownToBeZero)
     for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
-    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a known-zero segment was written";
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked segment was written";
 }
 
-TEST_P(LaunchQueue, AFrameStepThatMayNotLeaveValuesOwedWritesFAsTheCollisionWould)
+TEST_P(FramePassTest, AFramePassThatMayNotDeferTheWriteBackWritesFAsTheCollisionWould)
 {
-    // The compiled set's frame step called directly, told to write the
+    // The compiled set's frame pass called directly, told to write the
     // collided values back to f: every array, f included, as the four
     // launches leave them, with band edges of one or two rows and wide rows.
     for (const dim3 tiles : {dim3(3, 1), dim3(168, 3)}) {
@@ -360,9 +360,11 @@ TEST_P(LaunchQueue, AFrameStepThatMayNotLeaveValuesOwedWritesFAsTheCollisionWoul
         FrameArrays alone(tiles.x, tiles.y, 41);
         alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
-        const FrameStep step{fused.f,     fused.fStream, fused.fx, fused.fy, fused.h, true,
-                             fused.width, fused.height,  false,    nullptr,  nullptr, nullptr};
-        EXPECT_EQ(cpu_kernels::activeKernelSet().frameStep(step), FrameStepRun::kFWritten);
+        FramePass pass;
+        pass.f = fused.f, pass.fStream = fused.fStream, pass.fx = fused.fx, pass.fy = fused.fy, pass.h = fused.h;
+        pass.width = fused.width, pass.height = fused.height;
+        pass.mayDeferWriteBack = false;
+        EXPECT_EQ(cpu_kernels::activeKernelSet().framePass(pass), FramePassRun::kFWritten);
         const char* names[] = {"f", "fStream", "fx", "fy", "h"};
         const std::vector<std::vector<float>> fusedContents = fused.contents();
         const std::vector<std::vector<float>> aloneContents = alone.contents();

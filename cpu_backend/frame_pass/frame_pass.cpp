@@ -1,5 +1,5 @@
 // One frame's collision, streaming and force decays in one pass over
-// memory. Run one after the other, they read and write every distribution
+// memory (frame_pass.h). Run one after the other, they read and write every distribution
 // value twice; here each grid row is collided (and its forces decayed)
 // while the row two above it is streamed, so the streaming reads collided
 // rows from the cache, not from memory, and its streaming stores drain
@@ -11,16 +11,14 @@
 // order), from which the streaming takes each direction's values with
 // plain vector loads: each worker keeps its band's last four rows in a
 // small buffer, and every band's first and last rows, which the bands on
-// either side stream from too, lie in a buffer of the pass. They are
-// written back to f only where the queue needs them there: otherwise f
-// owes them (they are the inverse streaming of fStream; the queue recovers
-// them if anything looks).
-#include "kernel_set.h"
+// either side stream from too, lie in a buffer of the pass. Their
+// write-back to f is deferred where the queue allows it (they are the
+// inverse streaming of fStream; buffer_bookkeeping.h).
 #include "row_passes.h"
 
-#include "cpu_backend/cpu_runtime_hooks.h"
-#include "cpu_backend/launch_workers.h"
-#include "cpu_backend/memory_copy.h"
+#include "cpu_backend/runtime/cpu_runtime_hooks.h"
+#include "cpu_backend/runtime/launch_workers.h"
+#include "cpu_backend/runtime/memory_copy.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,17 +50,17 @@ private:
 
 }  // namespace
 
-FrameStepRun runFrameStep(const FrameStep& step)
+FramePassRun runFramePass(const FramePass& pass)
 {
     StreamLaunch stream;
-    if (!prepareStreamLaunch(step.f, step.fStream, step.width, step.height, &stream)) return FrameStepRun::kNotRun;
-    const bool leaveOwed = step.mayLeaveFOwed && stream.movesEachValueOnce;
-    const size_t rowFloats = static_cast<size_t>(step.width) * 9;
-    float* const f = step.f;
+    if (!prepareStreamLaunch(pass.f, pass.fStream, pass.width, pass.height, &stream)) return FramePassRun::kNotRun;
+    const bool deferWriteBack = pass.mayDeferWriteBack && stream.movesEachValueOnce;
+    const size_t rowFloats = static_cast<size_t>(pass.width) * 9;
+    float* const f = pass.f;
 
-    const int bands = static_cast<int>(std::min<unsigned>(static_cast<unsigned>(step.height),
+    const int bands = static_cast<int>(std::min<unsigned>(static_cast<unsigned>(pass.height),
                                                           kBandsPerWorker * cpu_runtime::workerCount()));
-    auto firstRow = [&](int band) { return static_cast<int>(static_cast<long long>(band) * step.height / bands); };
+    auto firstRow = [&](int band) { return static_cast<int>(static_cast<long long>(band) * pass.height / bands); };
     // Band b's first row in slot 2 b of the pass's buffer, its last (where
     // that is another row) in slot 2 b + 1.
     float* const bandEdges = cpu_runtime::threadScratchFloats(2 * static_cast<size_t>(bands) * rowFloats,
@@ -76,9 +74,9 @@ FrameStepRun runFrameStep(const FrameStep& step)
     std::atomic<unsigned long long> forceSegments{0};
     std::atomic<unsigned long long> rowsWrittenInPlace{0};
     auto collideRow = [&](int y, float* directions, RowStreamer* alongside) {
-        float* const cells = leaveOwed ? nullptr : f + static_cast<size_t>(y) * rowFloats;
+        float* const cells = deferWriteBack ? nullptr : f + static_cast<size_t>(y) * rowFloats;
         forceSegments.fetch_add(static_cast<unsigned long long>(collideAndDecayCells(
-            step, static_cast<size_t>(y) * step.width, step.width, directions, step.width, cells, alongside)));
+            pass, static_cast<size_t>(y) * pass.width, pass.width, directions, pass.width, cells, alongside)));
         if (cells != nullptr) rowsWrittenInPlace.fetch_add(1);
     };
 
@@ -102,7 +100,7 @@ FrameStepRun runFrameStep(const FrameStep& step)
             const int top = firstRow(band);
             const int bottom = firstRow(band + 1) - 1;
             auto collidedRow = [&](int y) -> const float* {
-                if (y < 0 || y >= step.height) return nullptr;
+                if (y < 0 || y >= pass.height) return nullptr;
                 if (y == top - 1) return edgeRow(band - 1, true);
                 if (y == top) return edgeRow(band, false);
                 if (y == bottom) return edgeRow(band, true);
@@ -111,8 +109,8 @@ FrameStepRun runFrameStep(const FrameStep& step)
             };
             if (top + 1 < bottom) collideRow(top + 1, buffer.row(top + 1), nullptr);
             for (int y = top; y <= bottom; ++y) {
-                const DirectionRows around{{collidedRow(y - 1), collidedRow(y), collidedRow(y + 1)},
-                                           static_cast<size_t>(step.width)};
+                const DirectionMajorRows around{{collidedRow(y - 1), collidedRow(y), collidedRow(y + 1)},
+                                           static_cast<size_t>(pass.width)};
                 RowStreamer streamer(stream, y, around);
                 if (y + 2 < bottom) collideRow(y + 2, buffer.row(y + 2), &streamer);
                 streamer.finish();
@@ -120,15 +118,15 @@ FrameStepRun runFrameStep(const FrameStep& step)
         }
         cpu_runtime::finishCopiesBypassingCache();
     });
-    if (step.movedBytes != nullptr) {
+    if (pass.movedBytes != nullptr) {
         // f read (unless the first step starts from still water) and the
         // rows written back; fStream and h written; each force segment
         // touched read and written once.
-        const unsigned long long cells = static_cast<unsigned long long>(step.width) * step.height;
-        *step.movedBytes = (step.fInitialized ? cells * 36 : 0) + rowsWrittenInPlace.load() * rowFloats * 4 +
+        const unsigned long long cells = static_cast<unsigned long long>(pass.width) * pass.height;
+        *pass.movedBytes = (pass.fInitialized ? cells * 36 : 0) + rowsWrittenInPlace.load() * rowFloats * 4 +
                            cells * (36 + 4) + forceSegments.load() * kZeroSegmentCells * 4 * 2;
     }
-    return leaveOwed ? FrameStepRun::kFOwed : FrameStepRun::kFWritten;
+    return deferWriteBack ? FramePassRun::kWriteBackDeferred : FramePassRun::kFWritten;
 }
 
 }  // namespace CPU_KERNELS

@@ -10,6 +10,7 @@
 #include "graphics_resource.h"
 #include "launch_workers.h"
 #include "large_pages.h"
+#include "memory_access_hook.h"
 #include "memory_copy.h"
 #include "runtime_state.h"
 
@@ -242,7 +243,7 @@ cudaError_t cudaDeviceReset(void)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
     // Every block may go: all of memory counts as written.
-    cpu_runtime::runQueuedLaunchesTouching({{nullptr, SIZE_MAX, true}});
+    cpu_runtime::beforeAccess({{nullptr, SIZE_MAX, true}});
     const cudaError_t status = callStatus("cudaDeviceReset");
     if (status != cudaSuccess) return status;
     cpu_runtime::freeAllAllocations();
@@ -252,7 +253,7 @@ cudaError_t cudaDeviceReset(void)
 cudaError_t cudaDeviceSynchronize(void)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunches();
+    cpu_runtime::beforeAccessAnywhere();
     return callStatus("cudaDeviceSynchronize");
 }
 
@@ -277,9 +278,9 @@ cudaError_t cudaMalloc(void** devPtr, size_t size)
 cudaError_t cudaFree(void* devPtr)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    // Whatever is owed in the block, or recovered from it, is paid first,
-    // and whatever was known of its contents forgotten.
-    cpu_runtime::runQueuedLaunchesTouching({{devPtr, cpu_runtime::allocationSize(devPtr), true}});
+    // The whole block counts as written: whatever waits to be stored in it
+    // is stored first, and nothing kept about its contents outlives it.
+    cpu_runtime::beforeAccess({{devPtr, cpu_runtime::allocationSize(devPtr), true}});
     const cudaError_t status = callStatus("cudaFree");
     if (status != cudaSuccess) return status;
     if (devPtr == nullptr) return cudaSuccess;
@@ -296,7 +297,7 @@ cudaError_t cudaFree(void* devPtr)
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunchesTouching({{dst, count, true}, {src, count, false}});
+    cpu_runtime::beforeAccess({{dst, count, true}, {src, count, false}});
     const cudaError_t status = callStatus("cudaMemcpy");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
@@ -317,17 +318,16 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 cudaError_t cudaMemset(void* devPtr, int value, size_t count)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true}});
+    cpu_runtime::beforeAccess({{devPtr, count, true}});
     const cudaError_t status = callStatus("cudaMemset");
     if (status != cudaSuccess) return status;
     if (count == 0) return cudaSuccess;
     if (!cpu_runtime::isDeviceRange(devPtr, count)) return recordStatus(cudaErrorInvalidValue);
     std::memset(devPtr, value, count);
-    if (value % 256 == 0) cpu_runtime::runQueuedLaunchesTouching({{devPtr, count, true, true}});
     return cudaSuccess;
 }
 
-// Recording an event first runs every queued launch, so an event is just the
+// Recording an event first lets the hook run every waiting launch, so an event is just the
 // time it was recorded: the time by which all earlier work had finished.
 struct CUevent_st {
     std::chrono::steady_clock::time_point time;
@@ -352,7 +352,7 @@ cudaError_t cudaEventDestroy(cudaEvent_t event)
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunchesTouching({});
+    cpu_runtime::beforeAccess({});
     if (cpu_runtime::stickyStatus() != cudaSuccess) return recordStatus(cpu_runtime::stickyStatus());
     if (event == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
     event->time = std::chrono::steady_clock::now();
@@ -389,7 +389,7 @@ cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cu
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::runQueuedLaunchesTouching({});
+    cpu_runtime::beforeAccess({});
     const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsUnregisterResource");
     if (injected != cudaSuccess) return recordStatus(injected);
     if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);

@@ -1,0 +1,193 @@
+// The deferred write-backs and zero masks of the frame pass.
+#include "buffer_bookkeeping.h"
+
+#include <algorithm>
+
+namespace cpu_kernels {
+
+Range Range::ofFloats(const void* p, unsigned long long count)
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    return {begin, begin + static_cast<uintptr_t>(count * sizeof(float))};
+}
+
+Range Range::ofBytes(const void* p, size_t count)
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p);
+    return {begin, begin + count < begin ? UINTPTR_MAX : begin + count};
+}
+
+Access Access::everywhere()
+{
+    Access access;
+    access.anywhere = true;
+    return access;
+}
+
+void Access::add(const Range& range, bool written)
+{
+    if (count == kMostRanges)
+        anywhere = true;
+    else
+        uses[count++] = {range, written};
+}
+
+bool Access::writes(const Range& range) const
+{
+    if (anywhere) return true;
+    for (int u = 0; u < count; ++u)
+        if (uses[u].written && uses[u].range.overlaps(range)) return true;
+    return false;
+}
+
+bool Access::touches(const Range& range) const
+{
+    if (anywhere) return true;
+    for (int u = 0; u < count; ++u)
+        if (uses[u].range.overlaps(range)) return true;
+    return false;
+}
+
+Range DeferredWriteBack::fRange() const
+{
+    return Range::ofFloats(f, static_cast<unsigned long long>(width) * height * 9);
+}
+
+Range DeferredWriteBack::streamedRange() const
+{
+    return Range::ofFloats(streamed, static_cast<unsigned long long>(width) * height * 9);
+}
+
+void DeferredWriteBack::perform() const
+{
+    // A frame pass defers the write-back only where streaming moves each
+    // value once, which is what unstream needs.
+    set->unstream(streamed, f, width, height);
+}
+
+BufferBookkeeping& BufferBookkeeping::instance()
+{
+    static BufferBookkeeping* bookkeeping = new BufferBookkeeping;
+    return *bookkeeping;
+}
+
+void BufferBookkeeping::defer(const DeferredWriteBack& writeBack)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    deferred_.push_back(writeBack);
+}
+
+std::vector<DeferredWriteBack> BufferBookkeeping::takeDue(const Access& access)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<DeferredWriteBack> due;
+    auto isDue = [&](const DeferredWriteBack& w) { return access.touches(w.fRange()) || access.writes(w.streamedRange()); };
+    std::copy_if(deferred_.begin(), deferred_.end(), std::back_inserter(due), isDue);
+    deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(), isDue), deferred_.end());
+    return due;
+}
+
+std::vector<DeferredWriteBack> BufferBookkeeping::takeDueBeforeFramePass(const FramePass& pass)
+{
+    const unsigned long long cells = static_cast<unsigned long long>(pass.width) * pass.height;
+    const Range target = Range::ofFloats(pass.fStream, cells * 9);
+    Access others;  // read, and then collided or deferred
+    others.addFloats(pass.f, cells * 9, true);
+    others.addFloats(pass.fx, cells, true);
+    others.addFloats(pass.fy, cells, true);
+    others.addFloats(pass.h, cells, true);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(),
+                                       [&](const DeferredWriteBack& w) {
+                                           return w.fRange() == target && !others.touches(w.fRange());
+                                       }),
+                        deferred_.end());
+    }
+    others.addFloats(pass.fStream, cells * 9, true);
+    return takeDue(others);
+}
+
+unsigned long long BufferBookkeeping::writeBacksPerformed() const
+{
+    return performed_.load();
+}
+
+void BufferBookkeeping::perform(const std::vector<DeferredWriteBack>& due)
+{
+    for (const DeferredWriteBack& writeBack : due) writeBack.perform();
+    performed_.fetch_add(due.size());
+}
+
+void BufferBookkeeping::ZeroMask::clear(const Range& written)
+{
+    const Range own = range();
+    if (!written.overlaps(own)) return;
+    constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);
+    const uintptr_t first = (std::max(written.begin, own.begin) - own.begin) / segmentBytes;
+    const uintptr_t end = (std::min(written.end, own.end) - own.begin + segmentBytes - 1) / segmentBytes;
+    std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 0);
+}
+
+void BufferBookkeeping::clearZeroMasks(const Access& access)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (access.anywhere) {
+        zeroMasks_.clear();
+        return;
+    }
+    for (ZeroMask& mask : zeroMasks_)
+        for (int u = 0; u < access.count; ++u)
+            if (access.uses[u].written) mask.clear(access.uses[u].range);
+}
+
+void BufferBookkeeping::markZeroLocked(const Range& filled)
+{
+    constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);
+    for (ZeroMask& mask : zeroMasks_) {
+        const Range own = mask.range();
+        if (!filled.overlaps(own)) continue;
+        mask.clear(filled);  // partly covered segments
+        const uintptr_t first = (std::max(filled.begin, own.begin) - own.begin + segmentBytes - 1) / segmentBytes;
+        const uintptr_t end = (std::min(filled.end, own.end) - own.begin) / segmentBytes;
+        if (first < end)
+            std::fill(mask.zero.begin() + static_cast<std::ptrdiff_t>(first),
+                      mask.zero.begin() + static_cast<std::ptrdiff_t>(end), 1);
+    }
+}
+
+void BufferBookkeeping::markFieldZero(const float* field, unsigned long long cells)
+{
+    if (cells % kZeroSegmentCells != 0 || !indicesAreExact(cells)) return;  // cleared as written already
+    std::lock_guard<std::mutex> lock(mutex_);
+    zeroMaskOf(field, cells);
+    markZeroLocked(Range::ofFloats(field, cells));
+}
+
+BufferBookkeeping::ZeroMask& BufferBookkeeping::zeroMaskOf(const float* field, unsigned long long cells)
+{
+    for (ZeroMask& mask : zeroMasks_)
+        if (mask.field == field && mask.cells == cells) return mask;
+    zeroMasks_.push_back({field, cells, std::vector<uint8_t>(cells / kZeroSegmentCells, 0)});
+    return zeroMasks_.back();
+}
+
+void BufferBookkeeping::attachZeroMasks(FramePass* pass)
+{
+    const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Range written[] = {Range::ofFloats(pass->f, cells * 9), Range::ofFloats(pass->fStream, cells * 9),
+                             Range::ofFloats(pass->fx, cells), Range::ofFloats(pass->fy, cells),
+                             Range::ofFloats(pass->h, cells)};
+    for (ZeroMask& mask : zeroMasks_)
+        if (!((mask.field == pass->fx || mask.field == pass->fy) && mask.cells == cells))
+            for (const Range& range : written) mask.clear(range);
+    if (cells % kZeroSegmentCells != 0) return;
+    // Found or created after the clearing: a field is never its own.
+    zeroMaskOf(pass->fx, cells);
+    zeroMaskOf(pass->fy, cells);
+    pass->fxZeroMask = zeroMaskOf(pass->fx, cells).zero.data();  // the second may have moved the first
+    pass->fyZeroMask = zeroMaskOf(pass->fy, cells).zero.data();
+}
+
+}  // namespace cpu_kernels

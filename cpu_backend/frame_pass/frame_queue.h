@@ -1,0 +1,81 @@
+// Where the CPU launchers hand the frame pass their launches. A frame's
+// collision, streaming and two force decays wait here, as launches wait in
+// a GPU's stream; when all four of one frame have come, with the model's
+// shapes and arrays that do not overlap, they run as one FramePass. Any
+// other launch, and every runtime call that touches memory (through the
+// runtime's memory access hook, which the first launch installs), first
+// runs what waits, one launch at a time where it does not make a frame, and
+// the write-backs that the pass deferred and the call could observe.
+#pragma once
+
+#include <initializer_list>
+
+#include "buffer_bookkeeping.h"
+#include "cpu_backend/kernels/kernel_set.h"
+
+namespace cpu_kernels {
+
+struct CollisionLaunch {
+    dim3 grid;
+    dim3 block;
+    float* f;
+    const float* fx;
+    const float* fy;
+    float* h;
+    bool fInitialized;
+};
+
+struct StreamingLaunch {
+    dim3 grid;
+    dim3 block;
+    const float* f;
+    float* fStream;
+};
+
+struct ForceDecayLaunch {
+    dim3 grid;
+    dim3 block;
+    float* force;
+};
+
+void queueCollision(const KernelSet& set, const CollisionLaunch& launch);
+void queueStreaming(const KernelSet& set, const StreamingLaunch& launch);
+void queueForceDecay(const KernelSet& set, const ForceDecayLaunch& launch);
+
+// An array that a one-dimensional launch reads or writes, one value a cell.
+struct CellArray {
+    const void* values;
+    bool written;
+};
+constexpr bool kReads = false;
+constexpr bool kWrites = true;
+
+// What a one-dimensional launch of grid.x * block.x threads touches: that
+// many cells of each array, or anywhere where its indices are not exact.
+Access cellLaunchAccess(dim3 grid, dim3 block, std::initializer_list<CellArray> arrays);
+
+// Before any launch that is not queued: runs what waits and the deferred
+// write-backs that `access` could observe, and clears the zero masks where
+// it writes.
+void beforeLaunch(const Access& access);
+
+// Before a rain drop's launch: the same for both force fields, whose zero
+// masks are cleared only within the drop's footprint.
+void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const float* fy, int width, int height);
+
+// After kInitWaterLB: both force fields of `cells` cells hold only +0.0.
+void afterForcesCleared(const float* fx, const float* fy, unsigned long long cells);
+
+// Since the process started, for the benchmark and tests (the arrays read
+// the same either way wherever they can be observed): frame passes run,
+// deferred write-backs performed, and the memory the passes moved (bytes
+// read plus written in their five arrays, and the cells of their grids).
+unsigned long long framePassesRun();
+unsigned long long writeBacksPerformed();
+struct FramePassTraffic {
+    unsigned long long bytes;
+    unsigned long long cells;
+};
+FramePassTraffic framePassTraffic();
+
+}  // namespace cpu_kernels

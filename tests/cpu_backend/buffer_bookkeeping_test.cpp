@@ -1,0 +1,102 @@
+// The frame pass's bookkeeping at its edges: which accesses make a
+// deferred write-back due, and which zero-mask segments a write clears. The
+// frame pass tests see these only through whole frames; an off-by-one here
+// would show there as a stale value only by chance.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cpu_backend/frame_pass/buffer_bookkeeping.h"
+
+namespace {
+
+using cpu_kernels::Access;
+using cpu_kernels::BufferBookkeeping;
+using cpu_kernels::DeferredWriteBack;
+
+constexpr int kWidth = 16;
+constexpr int kHeight = 4;
+constexpr size_t kCells = kWidth * kHeight;
+
+struct Arrays {
+    std::vector<float> f = std::vector<float>(kCells * 9);
+    std::vector<float> fStream = std::vector<float>(kCells * 9);
+    std::vector<float> fx = std::vector<float>(kCells);
+    std::vector<float> fy = std::vector<float>(kCells);
+    std::vector<float> h = std::vector<float>(kCells);
+
+    FramePass pass(float* streamInto)
+    {
+        FramePass p;
+        p.f = fStream.data(), p.fStream = streamInto, p.fx = fx.data(), p.fy = fy.data(), p.h = h.data();
+        p.width = kWidth, p.height = kHeight;
+        return p;
+    }
+};
+
+Access oneFloat(const float* at, bool written)
+{
+    Access access;
+    access.addFloats(at, 1, written);
+    return access;
+}
+
+TEST(BufferBookkeeping, AWriteBackIsDueExactlyWhenFCouldBeSeenOrItsSourceChange)
+{
+    Arrays a;
+    BufferBookkeeping book;
+    const DeferredWriteBack writeBack{nullptr, a.f.data(), a.fStream.data(), kWidth, kHeight};
+    book.defer(writeBack);
+    EXPECT_TRUE(book.takeDue(oneFloat(a.h.data(), true)).empty()) << "another array";
+    EXPECT_TRUE(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, false)).empty()) << "its source, read";
+    EXPECT_TRUE(book.takeDue(oneFloat(a.f.data() + kCells * 9, true)).empty()) << "just past f";
+    EXPECT_EQ(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, true)).size(), 1u) << "its source, written";
+    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "taken out once";
+
+    book.defer(writeBack);
+    EXPECT_EQ(book.takeDue(oneFloat(a.f.data() + kCells * 9 - 1, false)).size(), 1u) << "f's last value, read";
+
+    Access crowded;  // more ranges than an access holds: anywhere
+    for (int i = 0; i <= Access::kMostRanges; ++i) crowded.addFloats(a.h.data() + i, 1, false);
+    book.defer(writeBack);
+    EXPECT_EQ(book.takeDue(crowded).size(), 1u);
+
+    // A pass that streams into f overwrites every deferred value: dropped.
+    book.defer(writeBack);
+    EXPECT_TRUE(book.takeDueBeforeFramePass(a.pass(a.f.data())).empty());
+    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "dropped, not kept";
+}
+
+TEST(BufferBookkeeping, AWriteClearsEveryMaskSegmentItTouchesAndNoOther)
+{
+    Arrays a;
+    BufferBookkeeping book;
+    book.markFieldZero(a.fx.data(), kCells);
+    book.markFieldZero(a.fy.data(), kCells);
+    Access write;
+    write.addFloats(a.fx.data() + 15, 2, true);  // the last cell of segment 0, the first of segment 1
+    write.addFloats(a.fy.data() + 47, 1, false);  // read only
+    book.clearZeroMasks(write);
+    FramePass pass = a.pass(a.f.data());
+    book.attachZeroMasks(&pass);
+    ASSERT_NE(pass.fxZeroMask, nullptr);
+    ASSERT_NE(pass.fyZeroMask, nullptr);
+    EXPECT_EQ(std::vector<int>(pass.fxZeroMask, pass.fxZeroMask + kCells / kZeroSegmentCells),
+              std::vector<int>({0, 0, 1, 1}));
+    EXPECT_EQ(std::vector<int>(pass.fyZeroMask, pass.fyZeroMask + kCells / kZeroSegmentCells),
+              std::vector<int>({1, 1, 1, 1}));
+
+    // A pass writing into a masked field that is not one of its forces
+    // clears that field's mask.
+    Arrays other;
+    book.markFieldZero(other.fx.data(), kCells);
+    FramePass intoOther = a.pass(a.f.data());
+    intoOther.h = other.fx.data();
+    book.attachZeroMasks(&intoOther);
+    FramePass ofOther = other.pass(other.f.data());
+    book.attachZeroMasks(&ofOther);
+    EXPECT_EQ(std::vector<int>(ofOther.fxZeroMask, ofOther.fxZeroMask + kCells / kZeroSegmentCells),
+              std::vector<int>({0, 0, 0, 0}));
+}
+
+}  // namespace
