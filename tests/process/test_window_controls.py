@@ -112,12 +112,19 @@ class PauseStepViewAndKeys(unittest.TestCase):
 class DropsWhereTheMouseClicks(unittest.TestCase):
     def ring_centre_after_click(self, program, x, y, width, height):
         """Restarts (paused: still water, no rain for ten steps), clicks at
-        (x, y), steps five times; the centre of the disturbed pixels."""
+        (x, y), steps five times; the centre of the disturbed pixels. The
+        title's step count tells when the steps are done: on a slow machine
+        (an emulator) the picture may stay still for seconds before them."""
         program.press("r")
         poll(lambda: all(p == STILL_WATER for row in screen(program, "controls-restart.png")
                          for p in row), "still water after R")
+        program.press("i")  # the step count in the title
+        restarted = poll(lambda: PAUSED_TITLE.fullmatch(program.title()), "the paused figures")
         program.click(x, y)
         program.press(*["n"] * 5)
+        poll(lambda: step_in_title(program) == int(restarted.group(2)) + 5, "five steps after the click")
+        program.press("i")  # the plain title, by which the window tool finds the window
+        poll(lambda: program.title() == "Hello World", "the plain title again")
         rows = settled_screenshot(program, f"controls-click-{width}x{height}.png")
         self.assertEqual((len(rows[0]), len(rows)), (width, height))
         disturbed = [(column, row) for row, line in enumerate(rows) for column, p in enumerate(line)
