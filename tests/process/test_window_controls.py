@@ -64,7 +64,13 @@ class PauseStepViewAndKeys(unittest.TestCase):
             poll(lambda: sum(p != STILL_WATER for row in screen(program, "controls-running.png")
                              for p in row) > 500, "rain rings")
 
-            program.press("space")
+            # The title says when the pause has taken effect: on a slow
+            # (emulated) machine two screenshots a second apart can match
+            # while it still runs.
+            program.press("space", "i")
+            poll(lambda: PAUSED_TITLE.fullmatch(program.title()), "the pause")
+            program.press("i")
+            poll(lambda: program.title() == "Hello World", "the plain title again")
             paused = settled_screenshot(program, "controls-paused.png")
             time.sleep(1.0)
             self.assertEqual(screen(program, "controls-paused.png"), paused, "the picture moved")
