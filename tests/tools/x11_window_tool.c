@@ -4,6 +4,8 @@
  *   x11_window_tool close TITLE               asks the window to close through
  *                                             the WM_DELETE_WINDOW protocol
  *   x11_window_tool screenshot TITLE FILE.png saves the window's pixels
+ *   x11_window_tool titles                    prints every named window's
+ *                                             title, one a line (for reports)
  * Exit status 0 on success, 1 when the window is not there (or not shown),
  * 2 on errors. */
 #include <X11/Xatom.h>
@@ -41,6 +43,21 @@ static int recordXError(Display* display, XErrorEvent* event)
     (void)display;
     lastXError = event->error_code;
     return 0;
+}
+
+static void printTitles(Display* display, Window window)
+{
+    char* name = NULL;
+    if (XFetchName(display, window, &name) && name != NULL) {
+        printf("%s\n", name);
+        XFree(name);
+    }
+    Window root, parent, *children = NULL;
+    unsigned int childCount = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &childCount)) {
+        for (unsigned int i = 0; i < childCount; ++i) printTitles(display, children[i]);
+        if (children != NULL) XFree(children);
+    }
 }
 
 static int findWindows(Display* display, const char* title, Window* matches)
@@ -82,8 +99,14 @@ static int writePng(const char* path, XImage* image, int width, int height)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "titles") == 0) {
+        Display* display = XOpenDisplay(NULL);
+        if (display == NULL) return 2;
+        printTitles(display, DefaultRootWindow(display));
+        return 0;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: %s find|close|screenshot TITLE [TIMEOUT_MS|FILE]\n", argv[0]);
+        fprintf(stderr, "usage: %s find|close|screenshot TITLE [TIMEOUT_MS|FILE] | titles\n", argv[0]);
         return 2;
     }
     Display* display = XOpenDisplay(NULL);
