@@ -98,11 +98,11 @@ constexpr double kStreamingBytes = 72;
 constexpr double kDecayBytes = 16;
 constexpr double kPixelBytes = 8;
 constexpr double kKernelByKernelFrameBytes = kCollisionBytes + kStreamingBytes + kDecayBytes + kPixelBytes;
-// The CPU backend's one pass, had it read f and both force fields once and
-// written the collided f back, the streamed f, the depth and the decayed
-// forces; then the pixels: 9 + 2 floats read, 9 + 9 + 1 + 2 written, plus
-// 8. What it moves is less (onePassTraffic).
-constexpr double kOnePassFrameBytes = 44 + 84 + kPixelBytes;
+// The CPU backend's one pass, had it read the previous collided values and
+// both force fields and written the new collided values, the depth and the
+// decayed forces; then the pixels: 9 + 2 floats read, 9 + 1 + 2 written,
+// plus 8. What it moves is less (onePassTraffic).
+constexpr double kOnePassFrameBytes = 44 + 48 + kPixelBytes;
 
 // Frame passes the CPU backend has run so far (none on the GPU).
 unsigned long long framePassesRun()
@@ -116,9 +116,7 @@ unsigned long long framePassesRun()
 
 // Bytes and cells that the CPU backend's one-pass steps have moved so far,
 // counted by the pass from the rows and force segments it touched: it
-// defers the write-back of the collided values to f where nothing reads
-// them and skips
-// the force segments known to hold only +0.0.
+// skips the force segments known to hold only +0.0.
 struct Traffic {
     double bytes = 0;
     double cells = 0;
@@ -151,20 +149,23 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     }
 
     // Marks: 0 collide 1 stream (and swap) 2 decay 3 drop 4 pixels 5, then
-    // a whole frame as the window makes it, 5 to 6, then the ceiling's copy,
-    // 6 to 7: measured in every frame, so that its median covers the same
-    // time as the kernels' (a shared machine's bandwidth comes and goes).
+    // two whole frames as the window makes them, 5 to 6 and 6 to 7 (the
+    // second timed), then the ceiling's copy, 7 to 8: measured in every
+    // frame, so that its median covers the same time as the kernels' (a
+    // shared machine's bandwidth comes and goes).
     const unsigned long long onePassBefore = framePassesRun();
     CopyBuffers ceiling(static_cast<size_t>(model.cellCount()) * 9 * sizeof(float));
     ceiling.copy();  // the first copy also touches the pages
-    Stopwatch watch(8);
+    Stopwatch watch(9);
     std::vector<double> collide, stream, decay, drop, depthPixels, kernelByKernel, frame, copy;
     Traffic asRun;  // what the timed frames as run moved
     for (int i = 0; i < frames && watch.ok() && ceiling.ok(); ++i) {
-        // The CPU backend's frame as run defers the write-back of the
-        // collided values to the array that the next frame streams into;
-        // the kernels one by one would write them at once, so the
-        // write-back is done here, untimed.
+        // The CPU backend's frames as run leave the distributions in an
+        // order of their own, which the kernels one by one do not read: the
+        // synchronisation puts them back in the launches' order, untimed.
+        // The first frame as run after the kernels one by one reads that
+        // order; the second, timed, continues from the first, as every
+        // frame of a run does.
         checkCudaStatus(cudaDeviceSynchronize());
         watch.mark(0);
         model.collide(true);
@@ -179,27 +180,30 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         watch.mark(4);
         model.writeDepthPixels(pixels);
         watch.mark(5);
-        const Traffic before = onePassTraffic();
         advanceOneStep(model, frameCounter);
         model.writeDepthPixels(pixels);
         watch.mark(6);
+        const Traffic before = onePassTraffic();
+        advanceOneStep(model, frameCounter);
+        model.writeDepthPixels(pixels);
+        watch.mark(7);
         asRun.bytes += onePassTraffic().bytes - before.bytes;
         asRun.cells += onePassTraffic().cells - before.cells;
         ceiling.copy();
-        watch.mark(7);
+        watch.mark(8);
         collide.push_back(watch.elapsed(0, 1));
         stream.push_back(watch.elapsed(1, 2));
         decay.push_back(watch.elapsed(2, 3));
         drop.push_back(watch.elapsed(3, 4));
         depthPixels.push_back(watch.elapsed(4, 5));
         kernelByKernel.push_back(watch.elapsed(0, 5));
-        frame.push_back(watch.elapsed(5, 6));
-        copy.push_back(watch.elapsed(6, 7));
+        frame.push_back(watch.elapsed(6, 7));
+        copy.push_back(watch.elapsed(7, 8));
     }
     if (!watch.ok() || !ceiling.ok() || !checkLastCudaError()) return false;
     // Every timed frame ran in one pass, or none did (a drop can only fall
     // after the decays, which complete the frame's step).
-    const bool onePass = framePassesRun() - onePassBefore >= static_cast<unsigned long long>(frames);
+    const bool onePass = framePassesRun() - onePassBefore >= 2ull * static_cast<unsigned long long>(frames);
     const size_t copyBytes = ceiling.bytes();
     const double copyMs = median(copy);
 
@@ -250,9 +254,8 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         const double frameMs = median(frame);
         std::printf("(frame as run: the collision, streaming and decays ran as one pass over memory, which\n"
                     " moved %.1f bytes a cell with the pixels in the timed frames, counted from the rows and force\n"
-                    " segments it touched, where the kernels one by one move %.0f; counted as %.0f bytes, which it\n"
-                    " moved before it deferred the write-back of the collided values and skipped masked forces, its floor\n"
-                    " would be %.3f ms, %.0f%% of its time)\n",
+                    " segments it touched, where the kernels one by one move %.0f; counted as %.0f bytes, with\n"
+                    " every force segment read and written, its floor would be %.3f ms, %.0f%% of its time)\n",
                     movedBytes, kKernelByKernelFrameBytes, kOnePassFrameBytes,
                     kOnePassFrameBytes * cells / (ceilingGBs * 1e6),
                     100.0 * kOnePassFrameBytes * cells / (ceilingGBs * 1e6) / frameMs);

@@ -1,4 +1,4 @@
-// The deferred write-backs and zero masks of the frame pass.
+// The direction-major distributions and zero masks of the frame pass.
 #include "buffer_bookkeeping.h"
 
 #include <algorithm>
@@ -48,21 +48,20 @@ bool Access::touches(const Range& range) const
     return false;
 }
 
-Range DeferredWriteBack::fRange() const
+Range DirectionMajorPair::collidedRange() const
 {
-    return Range::ofFloats(f, static_cast<unsigned long long>(width) * height * 9);
+    return Range::ofFloats(collided, static_cast<unsigned long long>(width) * height * 9);
 }
 
-Range DeferredWriteBack::streamedRange() const
+Range DirectionMajorPair::streamedRange() const
 {
     return Range::ofFloats(streamed, static_cast<unsigned long long>(width) * height * 9);
 }
 
-void DeferredWriteBack::perform() const
+void DirectionMajorPair::restoreCellMajor() const
 {
-    // A frame pass defers the write-back only where streaming moves each
-    // value once, which is what unstream needs.
-    set->unstream(streamed, f, width, height);
+    // A pass ran on these arrays, so the streaming follows a stencil table.
+    set->restoreCellMajor(collided, streamed, width, height);
 }
 
 BufferBookkeeping& BufferBookkeeping::instance()
@@ -71,52 +70,57 @@ BufferBookkeeping& BufferBookkeeping::instance()
     return *bookkeeping;
 }
 
-void BufferBookkeeping::defer(const DeferredWriteBack& writeBack)
+void BufferBookkeeping::holdDirectionMajor(const DirectionMajorPair& pair)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    deferred_.push_back(writeBack);
+    directionMajor_.push_back(pair);
 }
 
-std::vector<DeferredWriteBack> BufferBookkeeping::takeDue(const Access& access)
+std::vector<DirectionMajorPair> BufferBookkeeping::takeDue(const Access& access)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<DeferredWriteBack> due;
-    auto isDue = [&](const DeferredWriteBack& w) { return access.touches(w.fRange()) || access.writes(w.streamedRange()); };
-    std::copy_if(deferred_.begin(), deferred_.end(), std::back_inserter(due), isDue);
-    deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(), isDue), deferred_.end());
+    std::vector<DirectionMajorPair> due;
+    auto isDue = [&](const DirectionMajorPair& p) {
+        return access.touches(p.collidedRange()) || access.touches(p.streamedRange());
+    };
+    std::copy_if(directionMajor_.begin(), directionMajor_.end(), std::back_inserter(due), isDue);
+    directionMajor_.erase(std::remove_if(directionMajor_.begin(), directionMajor_.end(), isDue),
+                          directionMajor_.end());
     return due;
 }
 
-std::vector<DeferredWriteBack> BufferBookkeeping::takeDueBeforeFramePass(const FramePass& pass)
+std::vector<DirectionMajorPair> BufferBookkeeping::takeDueBeforeFramePass(FramePass* pass)
 {
-    const unsigned long long cells = static_cast<unsigned long long>(pass.width) * pass.height;
-    const Range target = Range::ofFloats(pass.fStream, cells * 9);
-    Access others;  // read, and then collided or deferred
-    others.addFloats(pass.f, cells * 9, true);
-    others.addFloats(pass.fx, cells, true);
-    others.addFloats(pass.fy, cells, true);
-    others.addFloats(pass.h, cells, true);
+    const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
+    Access others;  // the pass's arrays other than its distributions
+    others.addFloats(pass->fx, cells, true);
+    others.addFloats(pass->fy, cells, true);
+    others.addFloats(pass->h, cells, true);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(),
-                                       [&](const DeferredWriteBack& w) {
-                                           return w.fRange() == target && !others.touches(w.fRange());
-                                       }),
-                        deferred_.end());
+        auto continued = [&](const DirectionMajorPair& p) {
+            return p.collided == pass->fStream && p.streamed == pass->f && p.width == pass->width &&
+                   p.height == pass->height && !others.touches(p.collidedRange()) &&
+                   !others.touches(p.streamedRange());
+        };
+        const auto found = std::find_if(directionMajor_.begin(), directionMajor_.end(), continued);
+        pass->collidedInFStream = found != directionMajor_.end();
+        if (pass->collidedInFStream) directionMajor_.erase(found);
     }
-    others.addFloats(pass.fStream, cells * 9, true);
+    others.addFloats(pass->f, cells * 9, true);
+    others.addFloats(pass->fStream, cells * 9, true);
     return takeDue(others);
 }
 
-unsigned long long BufferBookkeeping::writeBacksPerformed() const
+unsigned long long BufferBookkeeping::restorations() const
 {
-    return performed_.load();
+    return restored_.load();
 }
 
-void BufferBookkeeping::perform(const std::vector<DeferredWriteBack>& due)
+void BufferBookkeeping::restore(const std::vector<DirectionMajorPair>& due)
 {
-    for (const DeferredWriteBack& writeBack : due) writeBack.perform();
-    performed_.fetch_add(due.size());
+    for (const DirectionMajorPair& pair : due) pair.restoreCellMajor();
+    restored_.fetch_add(due.size());
 }
 
 void BufferBookkeeping::ZeroMask::clear(const Range& written)

@@ -1,9 +1,9 @@
 // What the frame pass knows about device buffers beyond their contents:
-// the distributions whose write-back it deferred, and the zero mask of each
+// the distributions it left direction-major, and the zero mask of each
 // force field. Every launch and runtime call that touches memory reports
-// here first (an Access), so that a deferred write-back is done before
-// anything could observe the buffer, and the mask cleared wherever a call
-// writes.
+// here first (an Access), so that the cell order is restored before
+// anything could observe the distributions, and the mask cleared wherever
+// a call writes.
 #pragma once
 
 #include <atomic>
@@ -47,39 +47,40 @@ struct Access {
     bool touches(const Range& range) const;
 };
 
-// Collided values of f that a frame pass streamed into `streamed` and did
-// not write back. Streaming moved each of them to exactly one place, so the
-// write-back is the inverse streaming of `streamed` (KernelSet::unstream).
-struct DeferredWriteBack {
+// Distributions that a frame pass left direction-major: `collided` holds a
+// frame's collided values in that order, and `streamed` is owed their
+// streaming (frame_pass.h). Either may be observed only once the cell
+// order of the launches is restored (KernelSet::restoreCellMajor).
+struct DirectionMajorPair {
     const KernelSet* set;
-    float* f;
-    const float* streamed;
+    float* collided;
+    float* streamed;
     int width;
     int height;
 
-    Range fRange() const;
+    Range collidedRange() const;
     Range streamedRange() const;
-    // Writes the values back to f.
-    void perform() const;
+    // Puts both arrays in the launches' cell order.
+    void restoreCellMajor() const;
 };
 
 class BufferBookkeeping {
 public:
     static BufferBookkeeping& instance();
 
-    // Deferred write-back.
-    void defer(const DeferredWriteBack& writeBack);
-    // Takes out the write-backs due before `access`: those whose f it may
-    // read or write, or whose streamed array it may change. The caller
-    // performs them.
-    std::vector<DeferredWriteBack> takeDue(const Access& access);
-    // Before a frame pass on `step`: drops the write-back into the pass's
-    // streaming target (the pass overwrites all of it, and reads none of
-    // it elsewhere), and takes out those due before the pass.
-    std::vector<DeferredWriteBack> takeDueBeforeFramePass(const FramePass& pass);
-    // Performs write-backs taken out (outside the lock), and counts them.
-    void perform(const std::vector<DeferredWriteBack>& due);
-    unsigned long long writeBacksPerformed() const;
+    // Direction-major distributions.
+    void holdDirectionMajor(const DirectionMajorPair& pair);
+    // Takes out the pairs due before `access`: those it may read or write
+    // in any part. The caller restores them.
+    std::vector<DirectionMajorPair> takeDue(const Access& access);
+    // Before a frame pass: takes out the pair that the pass continues (its
+    // collided values in the pass's fStream, owed to its f, on the same
+    // grid, no other array of the pass in either) and says so in the pass,
+    // and takes out those due before the pass.
+    std::vector<DirectionMajorPair> takeDueBeforeFramePass(FramePass* pass);
+    // Restores pairs taken out (outside the lock), and counts them.
+    void restore(const std::vector<DirectionMajorPair>& due);
+    unsigned long long restorations() const;
 
     // Zero mask: per force field, which segments of kZeroSegmentCells cells
     // hold only +0.0 (-0.0 and subnormals are ordinary values).
@@ -107,9 +108,9 @@ private:
     void markZeroLocked(const Range& filled);
 
     std::mutex mutex_;
-    std::vector<DeferredWriteBack> deferred_;  // at most one per distribution array
+    std::vector<DirectionMajorPair> directionMajor_;  // no two share an array
     std::vector<ZeroMask> zeroMasks_;
-    std::atomic<unsigned long long> performed_{0};
+    std::atomic<unsigned long long> restored_{0};
 };
 
 }  // namespace cpu_kernels

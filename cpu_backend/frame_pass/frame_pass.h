@@ -1,9 +1,13 @@
 // One frame's collision, streaming and force decays as one pass over
-// memory (frame_pass.cpp): each grid row collided and its forces decayed
-// while the row two above it is streamed, through the same row code as the
-// launches run alone, so every array ends as the four launches leave it,
-// bit for bit. frame_queue.h recognises a frame in the launches as they
-// come and runs this pass; docs/frame-pass.md draws a row's journey.
+// memory (frame_pass.cpp). The pass keeps the distributions direction-major
+// (direction_major.h) and in the form streaming-then-collision: it pulls
+// each cell's streamed values from the previous frame's collided values,
+// collides them through the collision's own per-cell code and stores the
+// new collided values, so that each value is read once and written once.
+// Wherever the arrays can be observed they hold, bit for bit, what the
+// four launches run one by one leave. frame_queue.h recognises a frame in
+// the launches as they come and runs this pass; docs/frame-pass.md draws a
+// row's journey.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +17,19 @@
 constexpr int kZeroSegmentCells = 16;
 
 // What one pass does: f collided (depth to h), streamed into fStream, both
-// force fields decayed. The five arrays never overlap. With
-// mayDeferWriteBack the pass need not write the collided values back to f
-// where streaming moves each value exactly once: the write-back is then
-// deferred (the values are the inverse streaming of fStream,
-// KernelSet::unstream). Where a force field has a zero mask (one byte per
-// segment, non-zero where it holds only +0.0), the pass neither reads nor
-// writes the masked segments, the collision taking +0.0 there, and updates
-// the mask from the decay's results.
+// force fields decayed; the five arrays never overlap. The pass leaves the
+// collided values direction-major in f, and fStream owed their streaming.
+//
+// Where the collision's input comes from: with collidedInFStream, fStream
+// holds the previous frame's collided values direction-major and f is owed
+// their streaming (as the previous pass left them, with the two pointers
+// exchanged), and the pass pulls the streamed values from fStream; else f
+// holds the streamed values in cell order, as the launches leave them.
+//
+// Where a force field has a zero mask (one byte per segment, non-zero
+// where it holds only +0.0), the pass neither reads nor writes the masked
+// segments, the collision taking +0.0 there, and updates the mask from
+// the decay's results.
 struct FramePass {
     float* f = nullptr;
     float* fStream = nullptr;
@@ -30,11 +39,8 @@ struct FramePass {
     int width = 0;
     int height = 0;
     bool fInitialized = true;
-    bool mayDeferWriteBack = false;
+    bool collidedInFStream = false;
     uint8_t* fxZeroMask = nullptr;  // null: nothing known
     uint8_t* fyZeroMask = nullptr;
     unsigned long long* movedBytes = nullptr;  // out: the bytes the pass read and wrote in these arrays
 };
-
-// How a frame pass ran, if it did.
-enum class FramePassRun { kNotRun, kFWritten, kWriteBackDeferred };

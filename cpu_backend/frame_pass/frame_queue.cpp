@@ -71,16 +71,17 @@ Access accessOf(const ForceDecayLaunch& d)
     return cellLaunchAccess(d.grid, d.block, {{d.force, kWrites}});
 }
 
-// The deferred write-backs that `access` could observe, performed.
-void performDue(const Access& access)
+// The direction-major distributions that `access` could observe, restored
+// to cell order.
+void restoreDue(const Access& access)
 {
-    bookkeeping().perform(bookkeeping().takeDue(access));
+    bookkeeping().restore(bookkeeping().takeDue(access));
 }
 
 void runAlone(const QueuedLaunch& queued)
 {
     const Access access = std::visit([](const auto& launch) { return accessOf(launch); }, queued.launch);
-    performDue(access);
+    restoreDue(access);
     const KernelSet& set = *queued.set;
     if (const auto* c = std::get_if<CollisionLaunch>(&queued.launch)) {
         bookkeeping().clearZeroMasks(access);
@@ -145,7 +146,6 @@ bool recogniseFrame(const std::vector<QueuedLaunch>& launches, FramePass* pass)
     pass->width = static_cast<int>(width);
     pass->height = static_cast<int>(height);
     pass->fInitialized = collision.fInitialized;
-    pass->mayDeferWriteBack = true;
     return true;
 }
 
@@ -154,20 +154,20 @@ void runLaunches(const std::vector<QueuedLaunch>& launches)
     if (launches.empty()) return;
     FramePass pass;
     if (recogniseFrame(launches, &pass)) {
-        bookkeeping().perform(bookkeeping().takeDueBeforeFramePass(pass));
+        bookkeeping().restore(bookkeeping().takeDueBeforeFramePass(&pass));
         bookkeeping().attachZeroMasks(&pass);
         unsigned long long moved = 0;
         pass.movedBytes = &moved;
         const KernelSet& set = *launches[0].set;
-        const FramePassRun run = set.framePass(pass);
-        if (run != FramePassRun::kNotRun) {
+        if (set.framePass(pass)) {
             passesRun.fetch_add(1);
             passBytes.fetch_add(moved);
             passCells.fetch_add(static_cast<unsigned long long>(pass.width) * pass.height);
-            if (run == FramePassRun::kWriteBackDeferred)
-                bookkeeping().defer({&set, pass.f, pass.fStream, pass.width, pass.height});
+            bookkeeping().holdDirectionMajor({&set, pass.f, pass.fStream, pass.width, pass.height});
             return;
         }
+        // Only a stencil table that cannot be read stops a pass, and then
+        // no pass has ever run: nothing was left direction-major.
     }
     for (const QueuedLaunch& launch : launches) runAlone(launch);
 }
@@ -198,7 +198,7 @@ void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count, bool an
     access.anywhere = anywhere;
     for (size_t i = 0; i < count; ++i) access.add(Range::ofBytes(uses[i].begin, uses[i].bytes), uses[i].written);
     runWaiting();
-    performDue(access);
+    restoreDue(access);
     if (!anywhere) bookkeeping().clearZeroMasks(access);
 }
 
@@ -264,7 +264,7 @@ void beforeLaunch(const Access& access)
 {
     installHook();
     runWaiting();
-    performDue(access);
+    restoreDue(access);
     bookkeeping().clearZeroMasks(access);
 }
 
@@ -273,7 +273,7 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     installHook();
     // The drop writes only cells of the width x height grid, with exact
     // indices while the grid and its square of threads are small enough;
-    // deferred write-backs anywhere in the two fields come due.
+    // direction-major distributions are due where they overlap the fields.
     const unsigned long long cells = static_cast<unsigned long long>(std::max(width, 0)) * std::max(height, 0);
     const unsigned long long threadsX = cellsOf(dim3(grid.x), dim3(block.x));
     const unsigned long long threadsY = static_cast<unsigned long long>(grid.y) * block.y;
@@ -282,7 +282,7 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     access.addFloats(fx, cells, kWrites);
     access.addFloats(fy, cells, kWrites);
     runWaiting();
-    performDue(access);
+    restoreDue(access);
     if (access.anywhere || !indicesAreExact(threadsX) || !indicesAreExact(threadsY)) {
         bookkeeping().clearZeroMasks(Access::everywhere());
         return;
@@ -310,9 +310,9 @@ unsigned long long framePassesRun()
     return passesRun.load();
 }
 
-unsigned long long writeBacksPerformed()
+unsigned long long cellOrderRestorations()
 {
-    return bookkeeping().writeBacksPerformed();
+    return bookkeeping().restorations();
 }
 
 FramePassTraffic framePassTraffic()

@@ -5,7 +5,8 @@
 // other launch, and every runtime call that touches memory (through the
 // runtime's memory access hook, which the first launch installs), first
 // runs what waits, one launch at a time where it does not make a frame, and
-// the write-backs that the pass deferred and the call could observe.
+// restores the cell order of the distributions that a pass left
+// direction-major where the call could observe them.
 #pragma once
 
 #include <initializer_list>
@@ -54,8 +55,8 @@ constexpr bool kWrites = true;
 // many cells of each array, or anywhere where its indices are not exact.
 Access cellLaunchAccess(dim3 grid, dim3 block, std::initializer_list<CellArray> arrays);
 
-// Before any launch that is not queued: runs what waits and the deferred
-// write-backs that `access` could observe, and clears the zero masks where
+// Before any launch that is not queued: runs what waits, restores the
+// cell order of what `access` could observe, and clears the zero masks where
 // it writes.
 void beforeLaunch(const Access& access);
 
@@ -68,10 +69,10 @@ void afterForcesCleared(const float* fx, const float* fy, unsigned long long cel
 
 // Since the process started, for the benchmark and tests (the arrays read
 // the same either way wherever they can be observed): frame passes run,
-// deferred write-backs performed, and the memory the passes moved (bytes
+// restorations of the cell order, and the memory the passes moved (bytes
 // read plus written in their five arrays, and the cells of their grids).
 unsigned long long framePassesRun();
-unsigned long long writeBacksPerformed();
+unsigned long long cellOrderRestorations();
 struct FramePassTraffic {
     unsigned long long bytes;
     unsigned long long cells;

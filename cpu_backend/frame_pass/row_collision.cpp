@@ -1,14 +1,18 @@
-// The frame pass's collision of a row: its chunks collided from f, the
-// forces taken from the zero masks where they are known, the depth written
-// with streaming stores, then both force fields decayed over the same
-// cells.
+// The frame pass's collision of a row (row_collision.h): each chunk of
+// cells pulled from the previous frame's collided rows (the streaming) or
+// read from f in cell order, collided, and stored direction-major; the
+// depth written with streaming stores; then both force fields decayed over
+// the row.
+#include "row_collision.h"
+
 #include "chunk_collision.h"
-#include "row_passes.h"
+#include "direction_major.h"
 #include "streaming_copy.h"
 #include "kernels/forcing.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace CPU_KERNELS {
 namespace {
@@ -55,36 +59,89 @@ int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
     return decayed;
 }
 
+// The streamed values of cells x0 .. x0 + count - 1 of row y into a
+// chunk's direction-major rows, pulled from the collided rows around it.
+// Away from the walls every direction of a cell comes from the same
+// direction of one neighbour, so a direction's run of cells is a run of its
+// source row one cell to the side, copied whole; the cells on the walls
+// pull by their own classes.
+void pullChunk(const StreamLaunch& stream, const DirectionMajorRows& around, int y, int x0, int count, float* chunk)
+{
+    if (y == 0 || y == stream.height - 1 || !stream.interiorByLines) {
+        for (int c = 0; c < count; ++c)
+            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stream, around, x0 + c, y, k);
+        return;
+    }
+    for (int k = 0; k < 9; ++k) {
+        const int column = stream.columnStep[kInteriorClass][k];
+        const float* from = around.row[stream.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 + column;
+        // Not past the row's ends: the cells there are on the walls.
+        const int begin = x0 + column < 0 ? 1 : 0;
+        const int end = x0 + count + column > stream.width ? count - 1 : count;
+        if (begin == 0 && end == kCollisionChunk)
+            std::memcpy(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
+        else
+            std::memcpy(chunk + k * kCollisionChunk + begin, from + begin, static_cast<size_t>(end - begin) * sizeof(float));
+    }
+    for (const int c : {0, count - 1}) {
+        const int x = x0 + c;
+        if (x == 0 || x == stream.width - 1)
+            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stream, around, x, y, k);
+    }
+}
+
 }  // namespace
 
-int collideAndDecayCells(const FramePass& pass, size_t first, int count, float* directions, size_t stride,
-                         float* cells, RowStreamer* alongside)
+int collideRow(const FramePass& pass, const StreamLaunch& stream, int y, float* out)
 {
-    // Segments of the zero masks start at multiples of 16 cells, as
-    // rows and chunks do.
+    const int width = pass.width;
+    const size_t first = static_cast<size_t>(y) * width;
+    // Segments of the zero masks start at multiples of 16 cells, as rows
+    // and chunks do.
     uint8_t* zeroX = pass.fxZeroMask == nullptr ? nullptr : pass.fxZeroMask + first / kZeroSegmentCells;
     uint8_t* zeroY = pass.fyZeroMask == nullptr ? nullptr : pass.fyZeroMask + first / kZeroSegmentCells;
+    const DirectionMajorRows around = pass.collidedInFStream
+                                          ? directionMajorRowsAround(pass.fStream, width, pass.height, y)
+                                          : DirectionMajorRows{};
+    const float* const cells = pass.f + first * 9;
+    // Of the three collided rows a row pulls from, two were read for the
+    // row before; the third, y + 1, comes from memory. Each chunk asks for
+    // the same cells of row y + 2 into the L2 cache, a row ahead of their
+    // use: the hardware's own prefetch, following nine runs at once, does
+    // not keep the loads from waiting on memory.
+    const float* const rowAhead = pass.collidedInFStream && y + 2 < pass.height
+                                      ? directionMajorRow(pass.fStream, width, y + 2)
+                                      : nullptr;
     alignas(64) float stagedX[kCollisionChunk];
     alignas(64) float stagedY[kCollisionChunk];
-    for (int done = 0; done < count; done += kCollisionChunk) {
-        const size_t start = first + static_cast<size_t>(done);
-        const int chunk = std::min(kCollisionChunk, count - done);
-        const int aheadDone = done + kFetchChunksAhead * kCollisionChunk;
-        const float* ahead = aheadDone + kCollisionChunk <= count ? pass.f + (first + aheadDone) * 9 : nullptr;
-        const int segment = done / kZeroSegmentCells;
+    for (int x0 = 0; x0 < width; x0 += kCollisionChunk) {
+        const int count = std::min(kCollisionChunk, width - x0);
+        if (rowAhead != nullptr)
+            for (int k = 0; k < 9; ++k)
+                for (int c = 0; c < count; c += 16) __builtin_prefetch(rowAhead + k * width + x0 + c, 0, 2);
+        const int segment = x0 / kZeroSegmentCells;
         const float* forceX =
-            chunkForces(pass.fx + start, zeroX == nullptr ? nullptr : zeroX + segment, chunk, stagedX);
+            chunkForces(pass.fx + first + x0, zeroX == nullptr ? nullptr : zeroX + segment, count, stagedX);
         const float* forceY =
-            chunkForces(pass.fy + start, zeroY == nullptr ? nullptr : zeroY + segment, chunk, stagedY);
-        const CollidedChunk out{cells == nullptr ? nullptr : cells + static_cast<size_t>(done) * 9, directions + done,
-                                stride};
-        // The depths are only written: sent on with streaming stores, their
-        // lines are never read first.
+            chunkForces(pass.fy + first + x0, zeroY == nullptr ? nullptr : zeroY + segment, count, stagedY);
+        auto load = [&](float* chunk) {
+            if (pass.collidedInFStream)
+                pullChunk(stream, around, y, x0, count, chunk);
+            else
+                cellsToChunk(cells + static_cast<size_t>(x0) * 9, count, chunk);
+        };
+        // The collided values and the depths are only written: sent on with
+        // streaming stores, their lines are never read first.
+        auto store = [&](const float* chunk) {
+            for (int k = 0; k < 9; ++k)
+                copyWithStreamingStores(out + static_cast<size_t>(k) * width + x0, chunk + k * kCollisionChunk,
+                                        static_cast<size_t>(count) * sizeof(float));
+        };
         alignas(64) float depths[kCollisionChunk];
-        collideChunk(pass.fInitialized, pass.f + start * 9, out, forceX, forceY, depths, chunk, ahead, alongside);
-        copyWithStreamingStores(pass.h + start, depths, static_cast<size_t>(chunk) * sizeof(float));
+        collideChunk(pass.fInitialized, load, store, forceX, forceY, depths, count);
+        copyWithStreamingStores(pass.h + first + x0, depths, static_cast<size_t>(count) * sizeof(float));
     }
-    return decayCells(pass.fx, zeroX, first, count) + decayCells(pass.fy, zeroY, first, count);
+    return decayCells(pass.fx, zeroX, first, width) + decayCells(pass.fy, zeroY, first, width);
 }
 
 }  // namespace CPU_KERNELS

@@ -1,9 +1,7 @@
-// Reading the stencil table from the streaming kernel's per-thread code,
-// and the inverse streaming that the frame pass's deferred write-back uses.
+// Reading the stencil table from the streaming kernel's per-thread code.
 #include "stencil_table.h"
 
 #include "cpu_backend/kernels/launch_loops.h"
-#include "cpu_backend/runtime/launch_workers.h"
 
 #include <algorithm>
 #include <array>
@@ -92,41 +90,17 @@ bool pullsAlongDirections(const CellPull& pull)
     return true;
 }
 
-// Whether the pulls move every value of f to exactly one place in fStream,
-// so that f can be recovered from fStream. Checked on the small grid the table is read from:
-// a value's one or more destinations lie within a cell of it and depend
-// only on the walls within a cell of it, and every such neighbourhood of a
-// grid at least 16 cells wide and high occurs in that grid.
-bool movesEachValueOnce(const std::array<CellPull, kCellClasses>& pulls)
-{
-    constexpr int side = 3 * kStreamTile;
-    std::vector<int> arrivals(static_cast<size_t>(side) * side * 9, 0);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x) {
-            const CellPull& pull = pulls[cellClass(x, y, side, side)];
-            for (int k = 0; k < 9; ++k) {
-                const int sourceX = x + pull.columnStep[k];
-                const int sourceY = y + pull.rowStep[k];
-                if (sourceX < 0 || sourceX >= side || sourceY < 0 || sourceY >= side) return false;
-                ++arrivals[static_cast<size_t>((sourceY * side + sourceX) * 9 + pull.sourceDirection[k])];
-            }
-        }
-    return std::all_of(arrivals.begin(), arrivals.end(), [](int count) { return count == 1; });
-}
-
 // The stencil table, read once from the kernel's own code.
 struct StencilTable {
     std::array<CellPull, kCellClasses> pulls;
     bool regular;  // every class followed one pattern
-    bool permutation;  // and together they move each value of f once
 };
 
 const StencilTable& stencilTable()
 {
     static const StencilTable table = [] {
-        StencilTable t{readCellPulls(), false, false};
+        StencilTable t{readCellPulls(), false};
         t.regular = std::all_of(t.pulls.begin(), t.pulls.end(), [](const CellPull& pull) { return pull.regular; });
-        t.permutation = t.regular && movesEachValueOnce(t.pulls);
         return t;
     }();
     return table;
@@ -138,7 +112,7 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
 {
     const StencilTable& table = stencilTable();
     if (!table.regular) return false;
-    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {}, table.permutation,
+    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {},
                            pullsAlongDirections(table.pulls[kInteriorClass])};
     for (int c = 0; c < kCellClasses; ++c)
         for (int k = 0; k < 9; ++k) {
@@ -147,31 +121,6 @@ bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, 
             launch->columnStep[c][k] = pull.columnStep[k];
             launch->sourceDirection[c][k] = pull.sourceDirection[k];
         }
-    return true;
-}
-
-bool runUnstream(const float* fStream, float* f, int width, int height)
-{
-    StreamLaunch launch;
-    if (!prepareStreamLaunch(f, nullptr, width, height, &launch) || !launch.movesEachValueOnce) return false;
-    // Each value of fStream goes back to the one place of f it was pulled
-    // from. Rows are spread over the workers; two rows never send a value
-    // to the same place.
-    const size_t rowFloats = static_cast<size_t>(width) * 9;
-    cpu_runtime::runBlocksInParallel(static_cast<size_t>(height), [&](size_t firstRow, size_t endRow) {
-        for (size_t y = firstRow; y < endRow; ++y) {
-            const float* streamed = fStream + y * rowFloats;
-            for (int x = 0; x < width; ++x) {
-                const int cls = cellClass(x, static_cast<int>(y), width, height);
-                for (int k = 0; k < 9; ++k) {
-                    const size_t sourceRow = y + static_cast<size_t>(launch.rowStep[cls][k]);
-                    const int sourceX = x + launch.columnStep[cls][k];
-                    f[sourceRow * rowFloats + static_cast<size_t>(sourceX * 9 + launch.sourceDirection[cls][k])] =
-                        streamed[x * 9 + k];
-                }
-            }
-        }
-    });
     return true;
 }
 

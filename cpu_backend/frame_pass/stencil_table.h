@@ -25,9 +25,9 @@ constexpr int kStreamSegmentCells = kStreamTile;
 
 // A streaming pass over a grid: its arrays, the stencil table (direction k
 // of a cell of class c takes direction sourceDirection[c][k] of the cell
-// rowStep[c][k] rows and columnStep[c][k] cells away), whether it moves
-// every value of f to exactly one place, and whether interior rows can go
-// line by line (every direction from the same direction of a neighbour).
+// rowStep[c][k] rows and columnStep[c][k] cells away), and whether
+// interior rows can go line by line (every direction from the same
+// direction of a neighbour).
 struct StreamLaunch {
     const float* f;
     float* fStream;
@@ -36,7 +36,6 @@ struct StreamLaunch {
     int rowStep[kCellClasses][9];
     int columnStep[kCellClasses][9];
     int sourceDirection[kCellClasses][9];
-    bool movesEachValueOnce;
     bool interiorByLines;
 };
 

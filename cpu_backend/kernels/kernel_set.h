@@ -13,10 +13,10 @@
 
 // One compiled set. Each run function does the work of one launch that the
 // runtime has already accepted, with kernel_launch.h's signature;
-// framePass runs a FramePass and returns kNotRun, having done nothing,
-// where it cannot (the launches then run one by one); unstream
-// writes into f what streaming moved from it into fStream (false, having
-// done nothing, where streaming does not move each value exactly once).
+// framePass runs a FramePass and returns false, having done nothing, where
+// it cannot (the launches then run one by one); restoreCellMajor puts the
+// direction-major distributions that a pass left back in the launches'
+// cell order (cpu_backend/frame_pass/direction_major.h).
 struct KernelSet {
     decltype(&::launchInitWaterLB) initWaterLB;
     decltype(&::launchCollision3) collision3;
@@ -24,8 +24,8 @@ struct KernelSet {
     decltype(&::launchIncrementForce) incrementForce;
     decltype(&::launchRainDrop) rainDrop;
     decltype(&::launchHeightMapToTexture) heightMapToTexture;
-    FramePassRun (*framePass)(const FramePass& pass);
-    bool (*unstream)(const float* fStream, float* f, int width, int height);
+    bool (*framePass)(const FramePass& pass);
+    bool (*restoreCellMajor)(float* collided, float* streamed, int width, int height);
 };
 
 #if defined(CPU_KERNELS)
@@ -38,8 +38,8 @@ void runIncrementForce(dim3 grid, dim3 block, float* force);
 void runRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                  int height);
 void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
-FramePassRun runFramePass(const FramePass& pass);
-bool runUnstream(const float* fStream, float* f, int width, int height);
+bool runFramePass(const FramePass& pass);
+bool runRestoreCellMajor(float* collided, float* streamed, int width, int height);
 
 extern const KernelSet kernelSet;
 

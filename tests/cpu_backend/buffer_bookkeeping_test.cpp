@@ -1,5 +1,6 @@
-// The frame pass's bookkeeping at its edges: which accesses make a
-// deferred write-back due, and which zero-mask segments a write clears. The
+// The frame pass's bookkeeping at its edges: which accesses make
+// direction-major distributions due for their cell order, which pass
+// continues from them, and which zero-mask segments a write clears. The
 // frame pass tests see these only through whole frames; an off-by-one here
 // would show there as a stale value only by chance.
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ namespace {
 
 using cpu_kernels::Access;
 using cpu_kernels::BufferBookkeeping;
-using cpu_kernels::DeferredWriteBack;
+using cpu_kernels::DirectionMajorPair;
 
 constexpr int kWidth = 16;
 constexpr int kHeight = 4;
@@ -41,30 +42,41 @@ Access oneFloat(const float* at, bool written)
     return access;
 }
 
-TEST(BufferBookkeeping, AWriteBackIsDueExactlyWhenFCouldBeSeenOrItsSourceChange)
+TEST(BufferBookkeeping, DirectionMajorDistributionsAreDueExactlyWhenEitherArrayCouldBeSeen)
 {
     Arrays a;
     BufferBookkeeping book;
-    const DeferredWriteBack writeBack{nullptr, a.f.data(), a.fStream.data(), kWidth, kHeight};
-    book.defer(writeBack);
+    const DirectionMajorPair pair{nullptr, a.f.data(), a.fStream.data(), kWidth, kHeight};
+    book.holdDirectionMajor(pair);
     EXPECT_TRUE(book.takeDue(oneFloat(a.h.data(), true)).empty()) << "another array";
-    EXPECT_TRUE(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, false)).empty()) << "its source, read";
-    EXPECT_TRUE(book.takeDue(oneFloat(a.f.data() + kCells * 9, true)).empty()) << "just past f";
-    EXPECT_EQ(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, true)).size(), 1u) << "its source, written";
+    EXPECT_TRUE(book.takeDue(oneFloat(a.f.data() + kCells * 9, true)).empty()) << "just past the collided values";
+    EXPECT_EQ(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, false)).size(), 1u)
+        << "the streamed array's last value, read";
     EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "taken out once";
 
-    book.defer(writeBack);
-    EXPECT_EQ(book.takeDue(oneFloat(a.f.data() + kCells * 9 - 1, false)).size(), 1u) << "f's last value, read";
+    book.holdDirectionMajor(pair);
+    EXPECT_EQ(book.takeDue(oneFloat(a.f.data(), false)).size(), 1u) << "the collided values' first, read";
 
     Access crowded;  // more ranges than an access holds: anywhere
     for (int i = 0; i <= Access::kMostRanges; ++i) crowded.addFloats(a.h.data() + i, 1, false);
-    book.defer(writeBack);
+    book.holdDirectionMajor(pair);
     EXPECT_EQ(book.takeDue(crowded).size(), 1u);
 
-    // A pass that streams into f overwrites every deferred value: dropped.
-    book.defer(writeBack);
-    EXPECT_TRUE(book.takeDueBeforeFramePass(a.pass(a.f.data())).empty());
-    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "dropped, not kept";
+    // The next frame's pass, with the two arrays exchanged, continues from
+    // the collided values: taken over, nothing restored.
+    book.holdDirectionMajor(pair);
+    FramePass next = a.pass(a.f.data());
+    EXPECT_TRUE(book.takeDueBeforeFramePass(&next).empty());
+    EXPECT_TRUE(next.collidedInFStream);
+    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "taken over, not kept";
+
+    // A pass on the same arrays without the exchange reads the collided
+    // array as f: due first.
+    book.holdDirectionMajor(pair);
+    FramePass again = a.pass(a.fStream.data());
+    again.f = a.f.data();
+    EXPECT_EQ(book.takeDueBeforeFramePass(&again).size(), 1u);
+    EXPECT_FALSE(again.collidedInFStream);
 }
 
 TEST(BufferBookkeeping, AWriteClearsEveryMaskSegmentItTouchesAndNoOther)

@@ -1,10 +1,10 @@
 // The CPU backend queues a frame's collision, streaming and force decays
-// and runs them as one pass over memory, which defers the write-back of
-// the collided values to f until something could see them. Whatever the launches and
-// whatever comes between them, every array must read, wherever it can be
-// read, exactly as when each launch runs alone before the next call (the
-// reference here: a device synchronisation after every launch), in every
-// compiled set of the kernels.
+// and runs them as one pass over memory, which leaves the distributions
+// direction-major until something could see them. Whatever the launches
+// and whatever comes between them, every array must read, wherever it can
+// be read, exactly as when each launch runs alone before the next call
+// (the reference here: a device synchronisation after every launch), in
+// every compiled set of the kernels.
 #include <functional>
 
 #include "cpu_backend/kernels/instruction_set_choice.h"
@@ -89,13 +89,13 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
     const unsigned long long fused = cpu_kernels::framePassesRun() - before;
-    const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
+    const unsigned long long restoredBefore = cpu_kernels::cellOrderRestorations();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     EXPECT_EQ(cpu_kernels::framePassesRun() - before, fused) << "a synchronised launch must run alone";
 
-    EXPECT_EQ(cpu_kernels::writeBacksPerformed() - performedBefore, 0u)
-        << "with a synchronisation after every launch no write-back is ever deferred";
+    EXPECT_EQ(cpu_kernels::cellOrderRestorations() - restoredBefore, 0u)
+        << "with a synchronisation after every launch nothing is ever left direction-major";
 
     const char* names[] = {"f", "fStream", "fx", "fy", "h"};
     const std::vector<std::vector<float>> aloneContents = alone.contents();
@@ -109,20 +109,25 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
 
 TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
 {
-    // One tile (every cell on a wall); rows too short for the interior's
-    // line-by-line path; a grid whose workers' bands are one or two rows;
-    // and a wide grid in the application's row shape.
-    for (const dim3 tiles : {dim3(1, 1), dim3(2, 5), dim3(3, 1), dim3(168, 3)})
+    // One tile (every cell on a wall); rows shorter than a chunk of the
+    // collision, or ending in part of one; a grid whose workers take one or
+    // two rows; and a wide grid in the application's row shape.
+    for (const dim3 tiles : {dim3(1, 1), dim3(1, 6), dim3(2, 5), dim3(3, 1), dim3(5, 4), dim3(168, 3)})
         for (const bool fInitialized : {false, true}) {
             SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles, fInitialized "
                                             << fInitialized);
             const unsigned long long fused =
                 runBothWays(tiles.x, tiles.y, tiles.x + 7 * tiles.y, [&](const FrameArrays& a, const auto& step) {
-                    // Two frames, the second with its decays the other way round.
+                    FrameArrays& swapped = const_cast<FrameArrays&>(a);
+                    // Two frames as the program runs them, the second with
+                    // its decays the other way round...
                     a.collide(fInitialized), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+                    std::swap(swapped.f, swapped.fStream);
                     a.collide(true), step(), a.stream(), step(), a.decay(a.fy), step(), a.decay(a.fx), step();
+                    // ...and a third on the same f, without the exchange.
+                    a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
                 });
-            EXPECT_EQ(fused, 2u);
+            EXPECT_EQ(fused, 3u);
         }
 }
 
@@ -183,11 +188,11 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
     }
 }
 
-TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
+TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
 {
     using Step = std::function<void()>;
-    // The program's frame: after it the write-back of f's collided values,
-    // which streaming moved into fStream, is deferred.
+    // The program's frame: after it f holds the collided values
+    // direction-major, and fStream is owed their streaming.
     auto frame = [](const FrameArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
@@ -232,7 +237,7 @@ TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
              frame(a, step);
              frame(a, step);
          }},
-        {"frames as the program runs them, each streaming into the array whose write-back was deferred",
+        {"frames as the program runs them, each continuing from the collided values the one before left",
          [&](const FrameArrays& a, const Step& step) {
              FrameArrays& swapped = const_cast<FrameArrays&>(a);
              for (int i = 0; i < 3; ++i) {
@@ -254,9 +259,9 @@ TEST_P(FramePassTest, DeferredWriteBacksArePerformedWhereverFCouldBeSeen)
     for (const dim3 tiles : {dim3(1, 1), dim3(3, 2), dim3(4, 9)})
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << c.what << ", " << tiles.x << " x " << tiles.y << " tiles");
-            const unsigned long long performedBefore = cpu_kernels::writeBacksPerformed();
+            const unsigned long long restoredBefore = cpu_kernels::cellOrderRestorations();
             EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
-            EXPECT_GE(cpu_kernels::writeBacksPerformed() - performedBefore, 1u) << "no write-back was deferred";
+            EXPECT_GE(cpu_kernels::cellOrderRestorations() - restoredBefore, 1u) << "nothing was restored";
         }
 }
 
@@ -349,22 +354,31 @@ TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
     EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked segment was written";
 }
 
-TEST_P(FramePassTest, AFramePassThatMayNotDeferTheWriteBackWritesFAsTheCollisionWould)
+TEST_P(FramePassTest, FramePassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches)
 {
-    // The compiled set's frame pass called directly, told to write the
-    // collided values back to f: every array, f included, as the four
-    // launches leave them, with band edges of one or two rows and wide rows.
+    // The compiled set's frame pass called directly, for two frames as the
+    // program runs them (the second pulling from the first's collided
+    // values), then its restoration of the cell order: every array, f and
+    // fStream included, as the launches leave them, with workers taking
+    // one or two rows, and wide rows.
     for (const dim3 tiles : {dim3(3, 1), dim3(168, 3)}) {
         SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles");
         FrameArrays fused(tiles.x, tiles.y, 41);
         FrameArrays alone(tiles.x, tiles.y, 41);
         alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
+        std::swap(alone.f, alone.fStream);
+        alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+        const KernelSet& set = cpu_kernels::activeKernelSet();
         FramePass pass;
         pass.f = fused.f, pass.fStream = fused.fStream, pass.fx = fused.fx, pass.fy = fused.fy, pass.h = fused.h;
         pass.width = fused.width, pass.height = fused.height;
-        pass.mayDeferWriteBack = false;
-        EXPECT_EQ(cpu_kernels::activeKernelSet().framePass(pass), FramePassRun::kFWritten);
+        EXPECT_TRUE(set.framePass(pass));
+        std::swap(pass.f, pass.fStream);
+        pass.collidedInFStream = true;
+        EXPECT_TRUE(set.framePass(pass));
+        EXPECT_TRUE(set.restoreCellMajor(pass.f, pass.fStream, pass.width, pass.height));
+        std::swap(fused.f, fused.fStream);
         const char* names[] = {"f", "fStream", "fx", "fy", "h"};
         const std::vector<std::vector<float>> fusedContents = fused.contents();
         const std::vector<std::vector<float>> aloneContents = alone.contents();
