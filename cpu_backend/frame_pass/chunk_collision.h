@@ -14,7 +14,7 @@ namespace CPU_KERNELS {
 
 // The collision runs in chunks of this many consecutive cells, whose values
 // stay in the L1 cache from loading to storing.
-constexpr int kCollisionChunk = 64;
+constexpr int kCollisionChunk = 32;
 
 // Direction k of cell c in a chunk (row k holds every cell's direction k),
 // so that the collision of consecutive cells reads and writes consecutive
