@@ -124,11 +124,13 @@ class DropsWhereTheMouseClicks(unittest.TestCase):
         program.press("r")
         poll(lambda: all(p == STILL_WATER for row in screen(program, "controls-restart.png")
                          for p in row), "still water after R")
-        program.press("i")  # the step count in the title
-        restarted = poll(lambda: PAUSED_TITLE.fullmatch(program.title()), "the paused figures")
+        # The step count in the title, 0 once the restart is done: a slow
+        # window may take R and I in one pass and show the step before R.
+        program.press("i")
+        poll(lambda: step_in_title(program) == 0, "step 0 after R")
         program.click(x, y)
         program.press(*["n"] * 5)
-        poll(lambda: step_in_title(program) == int(restarted.group(2)) + 5, "five steps after the click")
+        poll(lambda: step_in_title(program) == 5, "five steps after the click")
         program.press("i")  # the plain title, by which the window tool finds the window
         poll(lambda: program.title() == "Hello World", "the plain title again")
         rows = settled_screenshot(program, f"controls-click-{width}x{height}.png")
