@@ -204,71 +204,42 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
 #endif
 }
 
-// The inverse of cellsToRows, from wherever each direction's values lie:
-// value k of cell c comes from directions[k][c] and goes to cells[9 c + k].
-// With kStreaming the cells go out with streaming stores (whole cache lines
-// never read first), for which the vector forms need `cells` on a vector's
-// boundary.
-template <bool kStreaming = false>
-[[gnu::always_inline]] inline void directionsToCells(const float* const (&directions)[9], float* cells)
+// The inverse of cellsToRows: value k of cell c from rows[k * rowStride + c]
+// to cells[9 c + k].
+inline void rowsToCells(const float* rows, int rowStride, float* cells)
 {
+    auto direction = [&](int k) { return rows + k * rowStride; };
 #if defined(__AVX512F__)
     const ThreeWayTables& tables = threeWay();
     __m512 byRemainder[3][3];  // [r][b], as in cellsToRows
     for (int r = 0; r < 3; ++r) {
         __m512 parts[3];
-        mergeThreeWay(tables, _mm512_loadu_ps(directions[r]), _mm512_loadu_ps(directions[3 + r]),
-                      _mm512_loadu_ps(directions[6 + r]), parts);
+        mergeThreeWay(tables, _mm512_loadu_ps(direction(r)), _mm512_loadu_ps(direction(3 + r)),
+                      _mm512_loadu_ps(direction(6 + r)), parts);
         for (int b = 0; b < 3; ++b) byRemainder[r][b] = parts[b];
     }
     for (int b = 0; b < 3; ++b) {
         __m512 floats[3];
         mergeThreeWay(tables, byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
-        for (int j = 0; j < 3; ++j) {
-            if (kStreaming)
-                _mm512_stream_ps(cells + 48 * b + 16 * j, floats[j]);
-            else
-                _mm512_storeu_ps(cells + 48 * b + 16 * j, floats[j]);
-        }
+        for (int j = 0; j < 3; ++j) _mm512_storeu_ps(cells + 48 * b + 16 * j, floats[j]);
     }
 #elif defined(__AVX2__)
     __m256 byRemainder[3][3];  // [r][b], as in cellsToRows
     for (int r = 0; r < 3; ++r) {
         __m256 parts[3];
-        mergeThreeWay8(_mm256_loadu_ps(directions[r]), _mm256_loadu_ps(directions[3 + r]),
-                       _mm256_loadu_ps(directions[6 + r]), parts);
+        mergeThreeWay8(_mm256_loadu_ps(direction(r)), _mm256_loadu_ps(direction(3 + r)),
+                       _mm256_loadu_ps(direction(6 + r)), parts);
         for (int b = 0; b < 3; ++b) byRemainder[r][b] = parts[b];
     }
     for (int b = 0; b < 3; ++b) {
         __m256 floats[3];
         mergeThreeWay8(byRemainder[0][b], byRemainder[1][b], byRemainder[2][b], floats);
-        for (int j = 0; j < 3; ++j) {
-            if (kStreaming)
-                _mm256_stream_ps(cells + 24 * b + 8 * j, floats[j]);
-            else
-                _mm256_storeu_ps(cells + 24 * b + 8 * j, floats[j]);
-        }
+        for (int j = 0; j < 3; ++j) _mm256_storeu_ps(cells + 24 * b + 8 * j, floats[j]);
     }
 #else
-    static_assert(!kStreaming, "streaming stores need the vector forms");
     for (int c = 0; c < kTransposeCells; ++c)
-        for (int k = 0; k < 9; ++k) cells[c * 9 + k] = directions[k][c];
+        for (int k = 0; k < 9; ++k) cells[c * 9 + k] = direction(k)[c];
 #endif
-}
-
-// The inverse of cellsToRows.
-inline void rowsToCells(const float* rows, int rowStride, float* cells)
-{
-    const float* const directions[9] = {rows,
-                                        rows + rowStride,
-                                        rows + 2 * rowStride,
-                                        rows + 3 * rowStride,
-                                        rows + 4 * rowStride,
-                                        rows + 5 * rowStride,
-                                        rows + 6 * rowStride,
-                                        rows + 7 * rowStride,
-                                        rows + 8 * rowStride};
-    directionsToCells(directions, cells);
 }
 
 }  // namespace CPU_KERNELS
