@@ -32,14 +32,6 @@ void Access::add(const Range& range, bool written)
         uses[count++] = {range, written};
 }
 
-bool Access::writes(const Range& range) const
-{
-    if (anywhere) return true;
-    for (int u = 0; u < count; ++u)
-        if (uses[u].written && uses[u].range.overlaps(range)) return true;
-    return false;
-}
-
 bool Access::touches(const Range& range) const
 {
     if (anywhere) return true;

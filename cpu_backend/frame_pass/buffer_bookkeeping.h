@@ -43,7 +43,6 @@ struct Access {
     // Adds a range; past kMostRanges the access counts as anywhere.
     void add(const Range& range, bool written);
     void addFloats(const void* p, unsigned long long floats, bool written) { add(Range::ofFloats(p, floats), written); }
-    bool writes(const Range& range) const;
     bool touches(const Range& range) const;
 };
 
