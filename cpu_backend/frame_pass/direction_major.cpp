@@ -6,24 +6,30 @@
 #include "cell_transpose.h"
 #include "cpu_backend/runtime/launch_workers.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace CPU_KERNELS {
 
 bool runRestoreCellMajor(float* collided, float* streamed, int width, int height)
 {
-    StreamLaunch launch;
-    if (!prepareStreamLaunch(collided, streamed, width, height, &launch)) return false;
-    // First the streaming, which reads the collided rows around each row...
+    GridStencil stencil;
+    if (!prepareGridStencil(width, height, &stencil)) return false;
+    const size_t rowFloats = static_cast<size_t>(width) * 9;
+    // First the streaming, which reads the collided rows around each row,
+    // a chunk at a time...
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(height), [&](size_t first, size_t end) {
+        alignas(64) float chunk[9 * kCollisionChunk];
         for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) {
-            const DirectionMajorRows rows = directionMajorRowsAround(collided, width, height, y);
-            for (int s = 0; s < width / kStreamSegmentCells; ++s) streamSegment(launch, rows, y, s);
+            const DirectionMajorRows around = directionMajorRowsAround(collided, width, height, y);
+            for (int x0 = 0; x0 < width; x0 += kCollisionChunk) {
+                const int count = std::min(kCollisionChunk, width - x0);
+                pullChunk(stencil, around, y, x0, count, chunk);
+                chunkToCells(chunk, count, streamed + (static_cast<size_t>(y) * width + x0) * 9);
+            }
         }
-        cpu_runtime::finishCopiesBypassingCache();
     });
     // ...then each collided row in cell order, in place, through a copy.
-    const size_t rowFloats = static_cast<size_t>(width) * 9;
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(height), [&](size_t first, size_t end) {
         float* const copy = cpu_runtime::threadScratchFloats(rowFloats);
         for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) {

@@ -9,18 +9,27 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
+#include "chunk_collision.h"
 #include "stencil_table.h"
 
 namespace CPU_KERNELS {
+
+// Rows y - 1, y and y + 1 of direction-major distributions, as the stencil
+// table's pull reads them (value k of cell x at row[r][k * stride + x]);
+// null outside the grid, where no class of cell pulls from.
+struct DirectionMajorRows {
+    const float* row[3];
+    size_t stride;
+    float at(int r, int k, int x) const { return row[r][static_cast<size_t>(k) * stride + x]; }
+};
 
 inline float* directionMajorRow(float* distributions, int width, int y)
 {
     return distributions + static_cast<size_t>(y) * static_cast<size_t>(width) * 9;
 }
 
-// Rows y - 1, y and y + 1 of direction-major distributions, as the stencil
-// table's pull reads them; null outside the grid (never read there).
 inline DirectionMajorRows directionMajorRowsAround(const float* distributions, int width, int height, int y)
 {
     DirectionMajorRows rows{{}, static_cast<size_t>(width)};
@@ -29,6 +38,37 @@ inline DirectionMajorRows directionMajorRowsAround(const float* distributions, i
         if (row >= 0 && row < height) rows.row[r] = distributions + static_cast<size_t>(row) * width * 9;
     }
     return rows;
+}
+
+// The streamed values of cells x0 .. x0 + count - 1 (at most a chunk) of
+// row y into a chunk's direction-major rows, pulled from the rows around it.
+// Away from the walls every direction of a cell comes from the same
+// direction of one neighbour, so a direction's run of cells is a run of its
+// source row one cell to the side, copied whole; the cells on the walls
+// pull by their own classes.
+inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& around, int y, int x0, int count, float* chunk)
+{
+    if (y == 0 || y == stencil.height - 1 || !stencil.interiorByLines) {
+        for (int c = 0; c < count; ++c)
+            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x0 + c, y, k);
+        return;
+    }
+    for (int k = 0; k < 9; ++k) {
+        const int column = stencil.columnStep[kInteriorClass][k];
+        const float* from = around.row[stencil.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 + column;
+        // Not past the row's ends: the cells there are on the walls.
+        const int begin = x0 + column < 0 ? 1 : 0;
+        const int end = x0 + count + column > stencil.width ? count - 1 : count;
+        if (begin == 0 && end == kCollisionChunk)
+            std::memcpy(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
+        else
+            std::memcpy(chunk + k * kCollisionChunk + begin, from + begin, static_cast<size_t>(end - begin) * sizeof(float));
+    }
+    for (const int c : {0, count - 1}) {
+        const int x = x0 + c;
+        if (x == 0 || x == stencil.width - 1)
+            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x, y, k);
+    }
 }
 
 // `collided` holds a frame's collided values direction-major, and

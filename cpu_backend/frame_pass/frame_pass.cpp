@@ -27,8 +27,8 @@ namespace CPU_KERNELS {
 
 bool runFramePass(const FramePass& pass)
 {
-    StreamLaunch stream;
-    if (!prepareStreamLaunch(pass.fStream, pass.f, pass.width, pass.height, &stream)) return false;
+    GridStencil stencil;
+    if (!prepareGridStencil(pass.width, pass.height, &stencil)) return false;
     const size_t rowFloats = static_cast<size_t>(pass.width) * 9;
     // Read in cell order, f's row is overwritten only once all of it has
     // been read: its collided values wait in a row of the worker's own.
@@ -39,7 +39,7 @@ bool runFramePass(const FramePass& pass)
         unsigned long long segments = 0;
         for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) {
             float* const row = directionMajorRow(pass.f, pass.width, y);
-            segments += static_cast<unsigned long long>(collideRow(pass, stream, y, staged ? staged : row));
+            segments += static_cast<unsigned long long>(collideRow(pass, stencil, y, staged ? staged : row));
             if (staged != nullptr) copyWithStreamingStores(row, staged, rowFloats * sizeof(float));
         }
         forceSegments.fetch_add(segments);

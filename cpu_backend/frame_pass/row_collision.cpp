@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 namespace CPU_KERNELS {
 namespace {
@@ -59,40 +58,9 @@ int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
     return decayed;
 }
 
-// The streamed values of cells x0 .. x0 + count - 1 of row y into a
-// chunk's direction-major rows, pulled from the collided rows around it.
-// Away from the walls every direction of a cell comes from the same
-// direction of one neighbour, so a direction's run of cells is a run of its
-// source row one cell to the side, copied whole; the cells on the walls
-// pull by their own classes.
-void pullChunk(const StreamLaunch& stream, const DirectionMajorRows& around, int y, int x0, int count, float* chunk)
-{
-    if (y == 0 || y == stream.height - 1 || !stream.interiorByLines) {
-        for (int c = 0; c < count; ++c)
-            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stream, around, x0 + c, y, k);
-        return;
-    }
-    for (int k = 0; k < 9; ++k) {
-        const int column = stream.columnStep[kInteriorClass][k];
-        const float* from = around.row[stream.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 + column;
-        // Not past the row's ends: the cells there are on the walls.
-        const int begin = x0 + column < 0 ? 1 : 0;
-        const int end = x0 + count + column > stream.width ? count - 1 : count;
-        if (begin == 0 && end == kCollisionChunk)
-            std::memcpy(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
-        else
-            std::memcpy(chunk + k * kCollisionChunk + begin, from + begin, static_cast<size_t>(end - begin) * sizeof(float));
-    }
-    for (const int c : {0, count - 1}) {
-        const int x = x0 + c;
-        if (x == 0 || x == stream.width - 1)
-            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stream, around, x, y, k);
-    }
-}
-
 }  // namespace
 
-int collideRow(const FramePass& pass, const StreamLaunch& stream, int y, float* out)
+int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* out)
 {
     const int width = pass.width;
     const size_t first = static_cast<size_t>(y) * width;
@@ -126,7 +94,7 @@ int collideRow(const FramePass& pass, const StreamLaunch& stream, int y, float* 
             chunkForces(pass.fy + first + x0, zeroY == nullptr ? nullptr : zeroY + segment, count, stagedY);
         auto load = [&](float* chunk) {
             if (pass.collidedInFStream)
-                pullChunk(stream, around, y, x0, count, chunk);
+                pullChunk(stencil, around, y, x0, count, chunk);
             else
                 cellsToChunk(cells + static_cast<size_t>(x0) * 9, count, chunk);
         };

@@ -16,6 +16,6 @@ namespace CPU_KERNELS {
 // both force fields are decayed over the row. Returns how many force
 // segments (of both fields) it read and rewrote: those not known to hold
 // only +0.0.
-int collideRow(const FramePass& pass, const StreamLaunch& stream, int y, float* out);
+int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* out);
 
 }  // namespace CPU_KERNELS

@@ -108,18 +108,17 @@ const StencilTable& stencilTable()
 
 }  // namespace
 
-bool prepareStreamLaunch(const float* f, float* fStream, int width, int height, StreamLaunch* launch)
+bool prepareGridStencil(int width, int height, GridStencil* stencil)
 {
     const StencilTable& table = stencilTable();
     if (!table.regular) return false;
-    *launch = StreamLaunch{f, fStream, width, height, {}, {}, {},
-                           pullsAlongDirections(table.pulls[kInteriorClass])};
+    *stencil = GridStencil{width, height, {}, {}, {}, pullsAlongDirections(table.pulls[kInteriorClass])};
     for (int c = 0; c < kCellClasses; ++c)
         for (int k = 0; k < 9; ++k) {
             const CellPull& pull = table.pulls[c];
-            launch->rowStep[c][k] = pull.rowStep[k];
-            launch->columnStep[c][k] = pull.columnStep[k];
-            launch->sourceDirection[c][k] = pull.sourceDirection[k];
+            stencil->rowStep[c][k] = pull.rowStep[k];
+            stencil->columnStep[c][k] = pull.columnStep[k];
+            stencil->sourceDirection[c][k] = pull.sourceDirection[k];
         }
     return true;
 }

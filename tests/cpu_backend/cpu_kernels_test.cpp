@@ -157,7 +157,7 @@ TEST_P(CpuKernelPaths, StreamingMatchesThePerThreadCodeOnGridsOfEveryShape)
 {
     // One tile (every cell on a wall or beside one); one row of three tiles
     // (a single interior run per row); tall and narrow; wide, with interior
-    // runs streamed in several column strips, the last one short, and rows
+    // runs pulled in chunks of 32 cells, the last one short, and rows
     // that the workers split between them.
     for (const dim3 grid : {dim3(1, 1), dim3(3, 1), dim3(2, 5), dim3(171, 3)}) {
         SCOPED_TRACE(testing::Message() << "grid " << grid.x << " x " << grid.y);
