@@ -140,10 +140,9 @@ std::unique_lock<std::recursive_mutex> lockRuntime()
     return std::unique_lock<std::recursive_mutex>(*mutex);
 }
 
-float* threadScratchFloats(size_t floats, ScratchUse use)
+float* threadScratchFloats(size_t floats)
 {
-    thread_local std::vector<float> storages[static_cast<int>(ScratchUse::kCount)];
-    std::vector<float>& storage = storages[static_cast<int>(use)];
+    thread_local std::vector<float> storage;
     constexpr size_t kAlignFloats = 64 / sizeof(float);
     if (storage.size() < floats + kAlignFloats) storage.resize(floats + kAlignFloats);
     const uintptr_t at = reinterpret_cast<uintptr_t>(storage.data());

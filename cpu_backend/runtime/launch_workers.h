@@ -30,12 +30,10 @@ std::unique_lock<std::recursive_mutex> lockRuntime();
 
 // A buffer of at least `floats` floats on a 64-byte boundary, this
 // thread's own, kept (and grown as needed) between calls so that a worker's
-// rows allocate nothing frame after frame. Each use has a buffer of its
-// own: a thread that hands out work may take part in it. Held here,
-// compiled once, not in the kernel sets: a container instantiated there
-// would be emitted by every set and shared between them.
-enum class ScratchUse { kWorkerRows, kSharedRows, kCount };
-float* threadScratchFloats(size_t floats, ScratchUse use = ScratchUse::kWorkerRows);
+// rows allocate nothing frame after frame. Held here, compiled once, not in
+// the kernel sets: a container instantiated there would be emitted by
+// every set and shared between them.
+float* threadScratchFloats(size_t floats);
 
 // Calls body(first, end) for consecutive ranges covering [0, blockCount),
 // spread over all workers; returns when every range is done.
