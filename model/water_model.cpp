@@ -35,19 +35,16 @@ void reportDeviceCannotContinue()
     std::fprintf(stderr, "The CUDA device cannot continue after this error; the run ends.\n");
 }
 
-namespace {
-
-// Sizes whose launches cover the grid exactly: multiples of 16 on both
-// axes, a cell count that is a multiple of 1152, and no more cells than the
-// kernels' 24-bit index arithmetic can address. Non-positive sizes and
-// sizes whose product overflows are refused as well.
-bool isSupportedSize(int width, int height)
+// Non-positive sizes and sizes whose product overflows are refused too.
+bool isSupportedWaterModelSize(int width, int height)
 {
     if (((width | height) & 15) != 0) return false;
     if (width <= 0 || height <= 0) return false;
     const long long cells = static_cast<long long>(width) * height;
     return cells % kCellCountMultiple == 0 && cells <= kMaxCellCount;
 }
+
+namespace {
 
 bool allocateField(float** field, size_t bytes)
 {
@@ -58,7 +55,7 @@ bool allocateField(float** field, size_t bytes)
 
 WaterModel* createWaterModel(int width, int height)
 {
-    if (!isSupportedSize(width, height)) return nullptr;
+    if (!isSupportedWaterModelSize(width, height)) return nullptr;
 
     auto* model = static_cast<WaterModel*>(std::calloc(1, sizeof(WaterModel)));
     if (model == nullptr) return nullptr;

@@ -48,6 +48,11 @@ constexpr int kCellCountMultiple = 1152;
 // Cell indices are formed with 24-bit multiplies: at most 2^23 cells.
 constexpr long long kMaxCellCount = 1LL << 23;
 
+// Whether the kernels cover a width x height grid exactly: multiples of 16
+// on both axes, a cell count that is a multiple of kCellCountMultiple and
+// at most kMaxCellCount.
+bool isSupportedWaterModelSize(int width, int height);
+
 // Allocates a model of width x height cells in its initial state (still
 // water of depth 0.05, no force). Returns null for sizes the kernels cannot
 // cover exactly (silently) or after printing a failed CUDA status.

@@ -3,7 +3,10 @@
 // raw outputs. Built for both backends: the two programs' lines must be
 // identical, which is how the GPU is checked bit for bit against the CPU.
 //
-//   kernel-crosscheck-<backend> [OUTPUT_DIR]
+//   kernel-crosscheck-<backend> [--model-grid WIDTHxHEIGHT] [--model-steps N] [OUTPUT_DIR]
+//
+// The model run at the end defaults to 40 steps on the kernels' 576 x 384
+// grid; a smaller grid or fewer steps fit a slow device (a GPU simulator).
 #include <cuda_runtime.h>
 
 #include <cmath>
@@ -93,6 +96,42 @@ private:
     bool failed_ = false;
 };
 
+struct Options {
+    const char* outputDir = nullptr;
+    int modelWidth = kWidth;
+    int modelHeight = kHeight;
+    int modelSteps = 40;
+};
+
+// Parses the command line; false (after a message) when it is not usable.
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        char end = 0;
+        if (argument == "--model-grid" && hasValue) {
+            if (std::sscanf(argv[++i], "%dx%d%c", &options.modelWidth, &options.modelHeight, &end) != 2 ||
+                !isSupportedWaterModelSize(options.modelWidth, options.modelHeight)) {
+                std::fprintf(stderr, "--model-grid %s: not a grid the model takes (multiples of 16, cells a multiple "
+                             "of %d)\n", argv[i], kCellCountMultiple);
+                return false;
+            }
+        } else if (argument == "--model-steps" && hasValue) {
+            if (std::sscanf(argv[++i], "%d%c", &options.modelSteps, &end) != 1 || options.modelSteps < 1) {
+                std::fprintf(stderr, "--model-steps %s: not a positive number of steps\n", argv[i]);
+                return false;
+            }
+        } else if (argument[0] != '-' && options.outputDir == nullptr) {
+            options.outputDir = argv[i];
+        } else {
+            std::fprintf(stderr, "usage: %s [--model-grid WIDTHxHEIGHT] [--model-steps N] [OUTPUT_DIR]\n", argv[0]);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 static int runCrosscheck(int argc, char** argv)
@@ -101,7 +140,9 @@ static int runCrosscheck(int argc, char** argv)
         printVersionLine(argv[0]);
         return 0;
     }
-    Checker check(argc > 1 ? argv[1] : nullptr);
+    Options options;
+    if (!parseOptions(argc, argv, options)) return 2;
+    Checker check(options.outputDir);
     const dim3 cellGrid(kCells / kBlock);
     const dim3 cellBlock(kBlock);
 
@@ -158,16 +199,18 @@ static int runCrosscheck(int argc, char** argv)
     launchHeightMapToTexture(cellGrid, cellBlock, depth, pixels);
     check.report("pixels", pixels, kCells);
 
-    // A model run: 40 steps with a drop every fourth step.
-    WaterModel* model = createWaterModel(kWidth, kHeight);
+    // A model run with a drop every fourth step.
+    WaterModel* model = createWaterModel(options.modelWidth, options.modelHeight);
     if (model == nullptr) return 1;
-    for (int step = 0; step < 40; ++step) {
+    for (int step = 0; step < options.modelSteps; ++step) {
         advanceWater(*model, step > 0);
-        if (step % 4 == 0) model->addRainDrop(static_cast<float>((step * 97) % kWidth),
-                                              static_cast<float>((step * 61) % kHeight), kDropStrength, kDropRadius);
+        if (step % 4 == 0) model->addRainDrop(static_cast<float>((step * 97) % options.modelWidth),
+                                              static_cast<float>((step * 61) % options.modelHeight), kDropStrength,
+                                              kDropRadius);
     }
-    check.report("model-h", model->h, kCells);
-    check.report("model-f", model->f, kCells * 9);
+    const int modelCells = options.modelWidth * options.modelHeight;
+    check.report("model-h", model->h, modelCells);
+    check.report("model-f", model->f, modelCells * 9);
     destroyWaterModel(model);
 
     if (check.failed()) {
