@@ -15,8 +15,6 @@ std::mt19937* rainRng = nullptr;
 
 constexpr unsigned kRainSeed = 5489;
 constexpr int kMaxDropsPerFrame = 4;
-// The threshold is the float 0.1 widened, just over the double 0.1.
-constexpr double kDropThreshold = static_cast<double>(0.1f);
 // Maps a 32-bit output onto [0, 1], both ends included.
 constexpr double kUnitScale = 1.0 / 4294967295.0;
 
@@ -29,18 +27,23 @@ double nextProbability(std::mt19937& rng)
 
 // Each call draws 1 + 3d outputs for d drops: a probability, then per drop
 // a column, a row and the next probability (drawn even after the fourth).
-bool spawnRainDrops(WaterModel& model)
+bool spawnRainDrops(WaterModel& model, const RainSettings& rain)
 {
+    if (!rain.falls) return true;
     if (rainRng == nullptr) rainRng = new std::mt19937(kRainSeed);
     std::mt19937& rng = *rainRng;
 
+    // The chance is compared widened: the default, the float 0.1, is just
+    // over the double 0.1.
+    const double threshold = static_cast<double>(rain.chance);
     int drops = 0;
     double probability = nextProbability(rng);
-    while (probability < kDropThreshold) {
+    while (probability < threshold) {
         if (drops == kMaxDropsPerFrame) break;
         const uint32_t column = static_cast<uint32_t>(rng()) % kGridWidth;
         const uint32_t row = static_cast<uint32_t>(rng()) % kGridHeight;
-        if (!model.addRainDrop(static_cast<float>(column), static_cast<float>(row), kDropStrength, kDropRadius) &&
+        if (!model.addRainDrop(static_cast<float>(column), static_cast<float>(row), rain.dropStrength,
+                               rain.dropRadius) &&
             deviceCannotContinue())
             return false;
         ++drops;
@@ -63,9 +66,9 @@ bool advanceWater(WaterModel& model, bool notFirstFrame)
     return model.decayForces() || !deviceCannotContinue();
 }
 
-bool advanceOneStep(WaterModel& model, int32_t& frameCounter)
+bool advanceOneStep(WaterModel& model, int32_t& frameCounter, const RainSettings& rain)
 {
-    if (!advanceWater(model, frameCounter > 0) || !spawnRainDrops(model)) return false;
+    if (!advanceWater(model, frameCounter > 0) || !spawnRainDrops(model, rain)) return false;
     ++frameCounter;
     return true;
 }

@@ -84,8 +84,9 @@ public:
     // false when producing a frame's pixels failed (the step's own
     // operations report their failures and carry on, as in the window) or
     // the video took no more frames (the frames then stop). `done` counts
-    // the frames run; fewer than asked after Ctrl-C.
-    bool runFrames(int frames, VideoWriter* video, int* done)
+    // the frames run; fewer than asked after Ctrl-C. Each frame is
+    // stepsPerFrame steps with the given rain.
+    bool runFrames(int frames, int stepsPerFrame, const RainSettings& rain, VideoWriter* video, int* done)
     {
         ProgressLine progress(frames, isTerminal(stderr));
         bool allPixelsWritten = true;
@@ -94,7 +95,10 @@ public:
         for (*done = 0; *done < frames && s_interrupted == 0;) {
             // A device that cannot continue ends the frames at its first
             // failure, so that it is reported once.
-            if (!advanceOneStep(*model, frameCounter)) {
+            bool stepped = true;
+            for (int step = 0; step < stepsPerFrame && stepped; ++step)
+                stepped = advanceOneStep(*model, frameCounter, rain);
+            if (!stepped) {
                 allPixelsWritten = false;
                 break;
             }
@@ -187,7 +191,8 @@ static int runHeadless(int argc, char** argv)
 
     const auto start = std::chrono::steady_clock::now();
     int framesRun = 0;
-    bool framesDone = session.runFrames(options.frames, options.videoPath.empty() ? nullptr : &video, &framesRun);
+    bool framesDone = session.runFrames(options.frames, options.stepsPerFrame, options.rain,
+                                            options.videoPath.empty() ? nullptr : &video, &framesRun);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (s_interrupted != 0) return stopped(framesRun);
     if (!framesDone && deviceCannotContinue()) {

@@ -21,6 +21,17 @@ bool parseCount(const char* text, int* count, long long largest = INT_MAX)
 
 constexpr int kLargestFps = 1000;
 
+// A finite decimal number from `lowest` to `highest`, nothing else.
+bool parseSetting(const char* text, float lowest, float highest, float* setting)
+{
+    errno = 0;
+    char* end = nullptr;
+    const float value = std::strtof(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(value >= lowest && value <= highest)) return false;
+    *setting = value;
+    return true;
+}
+
 // Splits "--name=value" into its name and value; other arguments have no
 // inline value.
 bool splitInlineValue(const std::string& argument, std::string* name, std::string* value)
@@ -38,6 +49,8 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
 {
     std::fprintf(stream,
                  "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE] [--video FILE [--fps N]]\n"
+                 "          [--steps-per-frame N] [--no-rain] [--rain-chance P] [--drop-radius R]\n"
+                 "          [--drop-strength S]\n"
                  "       %s --bench [--frames N]\n"
                  "Runs the water simulation without a window.\n"
                  "  --frames N   number of frames to run (default 600)\n"
@@ -47,6 +60,13 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "  --video FILE write every frame's grey image to FILE as an H.264 video (yuv420p),\n"
                  "               through the ffmpeg program, which must be on PATH\n"
                  "  --fps N      frames a second of that video (default %d)\n"
+                 "  --steps-per-frame N  simulation steps a frame, 1 to %d (default 1); the outputs are\n"
+                 "               the frames'\n"
+                 "  --no-rain    no rain falls\n"
+                 "  --rain-chance P  chance of a drop each step, and of each further one (up to four),\n"
+                 "               0 to %g (default 0.1)\n"
+                 "  --drop-radius R  the drops' radius in cells, %g to %g (default %g)\n"
+                 "  --drop-strength S  the drops' push, -%g to %g (default %g)\n"
                  "  --bench      time each kernel and the whole frame against the memory bandwidth\n"
                  "               (median of N frames, default %d); no other output\n"
                  "  --help       show this text\n"
@@ -56,7 +76,11 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "done, 1 when something failed (standard output that cannot be written, or the GPU\n"
                  "failing so that it cannot continue, included), 2 for a wrong command line, 128 + the signal\n"
                  "after Ctrl-C (130), SIGTERM (143) or SIGHUP (129), which stop the run with nothing written.\n",
-                 program, program, kDefaultVideoFps, kDefaultBenchFrames);
+                 program, program, kDefaultVideoFps, kMostStepsPerFrame, static_cast<double>(kLargestRainChance),
+                 static_cast<double>(kSmallestDropRadius),
+                 static_cast<double>(kLargestDropRadius), static_cast<double>(kDropRadius),
+                 static_cast<double>(kStrongestDrop), static_cast<double>(kStrongestDrop),
+                 static_cast<double>(kDropStrength), kDefaultBenchFrames);
 }
 
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options)
@@ -70,6 +94,7 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
 
     bool framesGiven = false;
     bool fpsGiven = false;
+    bool settingGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         std::string name = argument;
@@ -108,10 +133,35 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
                 return invalid("--fps takes a whole number from 1 to " + std::to_string(kLargestFps) + ", not '" +
                                value + "'");
             fpsGiven = true;
+        } else if (name == "--steps-per-frame") {
+            if (!takeValue() || !parseCount(value.c_str(), &options->stepsPerFrame, kMostStepsPerFrame))
+                return invalid("--steps-per-frame takes a whole number from 1 to " +
+                               std::to_string(kMostStepsPerFrame) + ", not '" + value + "'");
+            settingGiven = true;
+        } else if (name == "--no-rain" && !hasInlineValue) {
+            options->rain.falls = false;
+            settingGiven = true;
+        } else if (name == "--rain-chance" || name == "--drop-radius" || name == "--drop-strength") {
+            const bool chance = name == "--rain-chance";
+            const bool radius = name == "--drop-radius";
+            const float lowest = chance ? 0.0f : radius ? kSmallestDropRadius : -kStrongestDrop;
+            const float highest = chance ? kLargestRainChance : radius ? kLargestDropRadius : kStrongestDrop;
+            float* setting = chance ? &options->rain.chance : radius ? &options->rain.dropRadius
+                                                                     : &options->rain.dropStrength;
+            if (!takeValue() || !parseSetting(value.c_str(), lowest, highest, setting)) {
+                char range[64];
+                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(lowest),
+                              static_cast<double>(highest));
+                return invalid(name + " takes a number from " + range + ", not '" + value + "'");
+            }
+            settingGiven = true;
         } else {
             return invalid("unknown option '" + argument + "'");
         }
     }
+    if (options->bench && settingGiven)
+        return invalid("--bench times the program's own frame: it cannot be combined with the rain's or the "
+                       "steps' settings");
     if (options->bench && (options->checksum || options->volume || !options->pngPath.empty() ||
                            !options->videoPath.empty()))
         return invalid("--bench only times the kernels: it cannot be combined with --checksum, --volume, --png or "

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/simulation_step.h"
+
 // Frames a second of a video unless --fps says otherwise.
 constexpr int kDefaultVideoFps = 60;
 
@@ -15,7 +17,12 @@ struct HeadlessOptions {
     bool bench = false;     // time each kernel and the whole frame instead of a plain run
     std::string videoPath;  // where to write the video of every frame; empty: nowhere
     int videoFps = kDefaultVideoFps;    // frames a second of that video
+    int stepsPerFrame = 1;  // simulation steps between two frames' outputs
+    RainSettings rain;      // the rain of every step
 };
+
+// The most steps a frame may take.
+constexpr int kMostStepsPerFrame = 64;
 
 // Timed frames of the benchmark unless --frames says otherwise.
 constexpr int kDefaultBenchFrames = 50;
@@ -25,7 +32,8 @@ enum class CommandLine { Run, ShowHelp, ShowVersion, Invalid };
 // Reads argv[1..argc-1] into options. Returns Invalid after printing what is
 // wrong on standard error, ShowHelp for --help, ShowVersion for --version.
 // --bench makes no other output, so it is refused together with --checksum,
-// --volume, --png or --video; --fps is refused without --video.
+// --volume, --png or --video, and times the program's own frame, so it is
+// refused with the settings too; --fps is refused without --video.
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options);
 
 void printHeadlessUsage(std::FILE* stream, const char* program);

@@ -130,7 +130,12 @@ class HeadlessRunner(unittest.TestCase):
 
     def test_bad_options_are_refused_before_anything_runs(self):
         for args in (["--frames", "0"], ["--frames", "ten"], ["--frames"], ["--png"], ["--speed", "3"], ["--video"],
-                     ["--fps", "30"], ["--video", "v.mp4", "--fps", "0"], ["--video", "v.mp4", "--fps", "1001"]):
+                     ["--fps", "30"], ["--video", "v.mp4", "--fps", "0"], ["--video", "v.mp4", "--fps", "1001"],
+                     ["--steps-per-frame", "0"], ["--steps-per-frame", "65"], ["--rain-chance", "0.51"],
+                     ["--rain-chance", "-0.1"], ["--rain-chance", "nan"], ["--drop-radius", "0.99"],
+                     ["--drop-radius", "257"], ["--drop-strength", "-0.00041"], ["--drop-strength", "inf"],
+                     ["--drop-strength"], ["--no-rain=1"], ["--bench", "--steps-per-frame", "2"],
+                     ["--bench", "--no-rain"]):
             done = run(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(done.stdout, "", args)
@@ -138,6 +143,22 @@ class HeadlessRunner(unittest.TestCase):
         done = run("--help")
         self.assertEqual(done.returncode, 0)
         self.assertIn("--frames N", done.stdout)
+
+    def test_settings_shape_the_run_and_their_defaults_are_the_programs_own(self):
+        def hashes(*args):
+            done = run("--checksum", *args)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return done.stdout.splitlines()[:2]
+        # The first drop falls in frame 11; the depth shows its push from frame 13 on.
+        rainy = hashes("--frames", "14")
+        # Frames of several steps run the same steps; the defaults spelled out change nothing.
+        self.assertEqual(hashes("--frames", "7", "--steps-per-frame", "2", "--rain-chance", "0.1", "--drop-radius",
+                                "89.6", "--drop-strength", "0.0002"), rainy)
+        no_rain = hashes("--frames", "14", "--no-rain")
+        self.assertNotEqual(no_rain, rainy)
+        self.assertEqual(no_rain[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
+        self.assertEqual(hashes("--frames", "14", "--rain-chance", "0"), no_rain)
+        self.assertNotIn(hashes("--frames", "14", "--drop-strength", "-0.0002"), (rainy, no_rain))
 
     def test_bench_refuses_other_outputs(self):
         for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],
