@@ -12,6 +12,7 @@
 #include "shallow_water_app.h"
 #include "standard_output.h"
 #include "version_line.h"
+#include "view_snapshot.h"
 #include "window_controls.h"
 #include "window_keys.h"
 
@@ -151,6 +152,7 @@ static int runWindowProgram(int argc, char** argv)
         }
         if (controls.run.takeRedraw() || step) {
             drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo);
+            if (controls.takeSaveView()) saveViewSnapshot(app->frameCounter);
             glfwSwapBuffers(window);
         }
         if (step) frameRate.frameShown();

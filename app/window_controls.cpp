@@ -90,7 +90,19 @@ void WindowControls::handle(WindowCommand command)
         view.toggleColours();
         run.requestRedraw();
         break;
+    case WindowCommand::SaveView:
+        // The next frame drawn is saved; a paused window draws its picture again.
+        saveView_ = true;
+        run.requestRedraw();
+        break;
     }
+}
+
+bool WindowControls::takeSaveView()
+{
+    const bool asked = saveView_;
+    saveView_ = false;
+    return asked;
 }
 
 void WindowControls::processEvents()

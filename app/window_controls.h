@@ -21,6 +21,9 @@ public:
 
     void handle(WindowCommand command);
 
+    // Whether the frame being drawn is to be saved (S), asked once.
+    bool takeSaveView();
+
     // Processes the window's events: polls while running or while a step,
     // restart or redraw waits; otherwise (paused) sleeps until an event comes.
     void processEvents();
@@ -33,4 +36,5 @@ public:
 private:
     GLFWwindow* window_;
     const int32_t& step_;
+    bool saveView_ = false;
 };

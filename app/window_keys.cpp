@@ -14,6 +14,7 @@ WindowCommand commandForKey(int key)
     case GLFW_KEY_H: return WindowCommand::PrintHelp;
     case GLFW_KEY_I: return WindowCommand::ToggleReadout;
     case GLFW_KEY_C: return WindowCommand::ToggleColours;
+    case GLFW_KEY_S: return WindowCommand::SaveView;
     default: return WindowCommand::None;
     }
 }
@@ -25,6 +26,8 @@ const char* const kWindowControlsHelp =
     "  I            figures in the title: frames a second, milliseconds a step,\n"
     "               million cell updates a second, the device\n"
     "  C            the water-coloured view (shaded by the slope), or back to grey\n"
+    "  S            save the view as shown, at the window's size, as\n"
+    "               shallow-water-step-N.png in the current folder (never replacing a file)\n"
     "  H            print these keys\n"
     "  Esc          close the window\n"
     "  left mouse   a drop where you click; hold and drag for a drop a frame along\n"

@@ -11,6 +11,7 @@ enum class WindowCommand {
     PrintHelp,      // H
     ToggleReadout,  // I: figures in the title
     ToggleColours,  // C: the water-coloured view
+    SaveView,       // S: the view as shown, as a PNG image
 };
 
 // The command of a GLFW key token (layout-independent key position);

@@ -20,7 +20,7 @@
 #include "app/version_line.h"
 #include "benchmark.h"
 #include "fnv1a.h"
-#include "grey_png.h"
+#include "png_image.h"
 #include "headless_options.h"
 #include "kernels/device_constants.h"
 #include "model/water_model.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tools/fnv1a.h"
-#include "tools/grey_png.h"
+#include "tools/png_image.h"
 #include "tools/headless_options.h"
 
 namespace {

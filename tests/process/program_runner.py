@@ -33,9 +33,9 @@ class RunningProgram:
     """The program started in the background, for tests that interact with
     its window; stopped for certain when the test leaves the block."""
 
-    def __init__(self, args=(), **env):
+    def __init__(self, args=(), cwd=None, **env):
         self.process = subprocess.Popen([*EMULATOR, PROGRAM, *args], env=environment(**env), stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True, cwd=cwd)
 
     def __enter__(self):
         return self

@@ -4,8 +4,12 @@ where the mouse clicks, at two window sizes. Every wait polls with a
 generous deadline: a loaded machine may draw a frame a second."""
 import os
 import re
+import shutil
+import struct
+import tempfile
 import time
 import unittest
+import zlib
 
 from program_runner import RunningProgram, run_to_end
 from test_display import STILL_WATER, read_png_rgb, screenshot_of_still_water
@@ -48,6 +52,14 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def complete_png(path):
+    """The PNG at path once it is there and complete, else None."""
+    try:
+        return read_png_rgb(path)
+    except (OSError, ValueError, TypeError, zlib.error, struct.error):
+        return None
 
 
 def step_in_title(program):
@@ -113,6 +125,48 @@ class PauseStepViewAndKeys(unittest.TestCase):
         # --help ends with the same list.
         keys = out.split(":\n", 1)[1]
         self.assertTrue(run_to_end(["--help"])[1].endswith("In the window:\n" + keys))
+
+
+class SavedViews(unittest.TestCase):
+    def test_s_saves_the_view_as_shown_never_replacing_a_file_and_a_failed_save_leaves_the_window_running(self):
+        folder = tempfile.mkdtemp()
+        try:
+            with RunningProgram(cwd=folder) as program:
+                self.assertEqual(program.window(), (1, 640, 480))
+                poll(lambda: sum(p != STILL_WATER for row in screen(program, "saved-running.png")
+                                 for p in row) > 500, "rain rings")
+                program.press("space", "i")
+                step = poll(lambda: step_in_title(program), "the pause")
+                program.press("i", "c")
+                poll(lambda: program.title() == "Hello World", "the plain title again")
+                poll(lambda: sum(b > g > r for row in screen(program, "saved-coloured.png")
+                                 for r, g, b in row) >= 0.9 * 640 * 480, "the coloured view")
+                coloured = settled_screenshot(program, "saved-coloured.png")
+
+                # Twice at the same step: the second file takes a name of its own.
+                first = os.path.join(folder, f"shallow-water-step-{step}.png")
+                second = os.path.join(folder, f"shallow-water-step-{step}-2.png")
+                program.press("s")
+                poll(lambda: complete_png(first), "the saved view")
+                program.press("s")
+                poll(lambda: complete_png(second), "the second saved view")
+                width, height, rows = read_png_rgb(first)
+                self.assertEqual((width, height), (640, 480))
+                self.assertEqual(rows, coloured, "the saved image is not the view on the screen")
+                self.assertEqual(read_png_rgb(second)[2], coloured)
+
+                # The folder gone, the save fails with its reason and the window goes on.
+                shutil.rmtree(folder)
+                program.press("s", "i")
+                poll(lambda: PAUSED_TITLE.fullmatch(program.title()), "the window after the failed save")
+                program.press("Escape")
+                status, out, err = program.wait()
+            self.assertEqual(status, 0)
+            self.assertEqual(out, f"shallow-water-step-{step}.png\nshallow-water-step-{step}-2.png\n")
+            self.assertEqual(err, f"Cannot write the image 'shallow-water-step-{step}.png': No such file or "
+                                  "directory.\n")
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 class DropsWhereTheMouseClicks(unittest.TestCase):

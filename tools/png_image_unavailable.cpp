@@ -1,7 +1,7 @@
 // The image writer of builds without libpng.
 #include <cstdio>
 
-#include "grey_png.h"
+#include "png_image.h"
 
 namespace {
 
@@ -22,4 +22,10 @@ bool checkGreyPngDestination(const std::string& path)
 bool writeGreyPng(const std::string& path, const std::vector<uint32_t>&, int, int)
 {
     return unavailable(path);
+}
+
+std::string writeNewRgbPng(const std::string& path, const std::vector<uint8_t>&, int, int)
+{
+    unavailable(path);
+    return {};
 }
