@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 #include <utility>
 #include <variant>
@@ -20,10 +21,12 @@ struct QueuedLaunch {
     std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch> launch;
 };
 
-// A frame's launches in the order the model issues them, by their index in
-// QueuedLaunch::launch: collision, streaming, two decays.
-constexpr size_t kFrameOrder[] = {0, 1, 2, 2};
-constexpr size_t kFrameLaunches = sizeof kFrameOrder / sizeof kFrameOrder[0];
+LaunchKind kindOf(const QueuedLaunch& queued)
+{
+    return std::visit([](const auto& launch) { return launch.kind; }, queued.launch);
+}
+
+constexpr size_t kFrameLaunches = std::size(kFrameShape);
 
 struct LaunchQueue {
     std::mutex mutex;
@@ -42,6 +45,7 @@ BufferBookkeeping& bookkeeping()
 }
 
 std::atomic<unsigned long long> passesRun{0};
+std::atomic<unsigned long long> launchesRunAlone{0};
 std::atomic<unsigned long long> passBytes{0};
 std::atomic<unsigned long long> passCells{0};
 
@@ -82,6 +86,7 @@ void runAlone(const QueuedLaunch& queued)
 {
     const Access access = std::visit([](const auto& launch) { return accessOf(launch); }, queued.launch);
     restoreDue(access);
+    launchesRunAlone.fetch_add(1);
     const KernelSet& set = *queued.set;
     if (const auto* c = std::get_if<CollisionLaunch>(&queued.launch)) {
         bookkeeping().clearZeroMasks(access);
@@ -109,8 +114,8 @@ bool coversCells(dim3 grid, dim3 block, unsigned long long cells)
 bool recogniseFrame(const std::vector<QueuedLaunch>& launches, FramePass* pass)
 {
     if (launches.size() != kFrameLaunches) return false;
-    for (const QueuedLaunch& queued : launches)
-        if (queued.set != launches[0].set) return false;
+    for (size_t i = 0; i < kFrameLaunches; ++i)
+        if (launches[i].set != launches[0].set || kindOf(launches[i]) != kFrameShape[i]) return false;
     const auto& collision = std::get<CollisionLaunch>(launches[0].launch);
     const auto& stream = std::get<StreamingLaunch>(launches[1].launch);
     const auto& firstDecay = std::get<ForceDecayLaunch>(launches[2].launch);
@@ -220,10 +225,10 @@ void enqueue(const QueuedLaunch& launch)
     bool runNow = false;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.launches.size() >= kFrameLaunches || kFrameOrder[q.launches.size()] != launch.launch.index())
+        if (q.launches.size() >= kFrameLaunches || kFrameShape[q.launches.size()] != kindOf(launch))
             earlier = takeQueued(q);
-        if (q.launches.empty() && !std::holds_alternative<CollisionLaunch>(launch.launch)) {
-            runNow = true;  // only a collision begins a frame
+        if (q.launches.empty() && kindOf(launch) != kFrameShape[0]) {
+            runNow = true;  // only the frame's first kind begins one
         } else {
             q.launches.push_back(launch);
             if (q.launches.size() == kFrameLaunches) frame = takeQueued(q);
@@ -313,6 +318,11 @@ unsigned long long framePassesRun()
 unsigned long long cellOrderRestorations()
 {
     return bookkeeping().restorations();
+}
+
+unsigned long long frameLaunchesRunAlone()
+{
+    return launchesRunAlone.load();
 }
 
 FramePassTraffic framePassTraffic()

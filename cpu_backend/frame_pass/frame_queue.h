@@ -16,7 +16,23 @@
 
 namespace cpu_kernels {
 
+// The launches that wait in the frame queue, by kind.
+enum class LaunchKind { Collision, Streaming, ForceDecay };
+
+// The frame's shape: its launches in the order the model issues them
+// (advanceWater in app/simulation_step.cpp, the model's launches in
+// model/step_launches.cpp): collide, stream, then decay both force fields.
+// Between the streaming and the decays the model swaps its two distribution
+// pointers, so each pass continues from the collided values that the pass
+// before left direction-major. A step of another shape runs launch by
+// launch (frameLaunchesRunAlone counts them), and one without the swap
+// restores the cell order every frame (cellOrderRestorations): correct,
+// but much slower.
+constexpr LaunchKind kFrameShape[] = {LaunchKind::Collision, LaunchKind::Streaming, LaunchKind::ForceDecay,
+                                      LaunchKind::ForceDecay};
+
 struct CollisionLaunch {
+    static constexpr LaunchKind kind = LaunchKind::Collision;
     dim3 grid;
     dim3 block;
     float* f;
@@ -27,6 +43,7 @@ struct CollisionLaunch {
 };
 
 struct StreamingLaunch {
+    static constexpr LaunchKind kind = LaunchKind::Streaming;
     dim3 grid;
     dim3 block;
     const float* f;
@@ -34,6 +51,7 @@ struct StreamingLaunch {
 };
 
 struct ForceDecayLaunch {
+    static constexpr LaunchKind kind = LaunchKind::ForceDecay;
     dim3 grid;
     dim3 block;
     float* force;
@@ -69,10 +87,12 @@ void afterForcesCleared(const float* fx, const float* fy, unsigned long long cel
 
 // Since the process started, for the benchmark and tests (the arrays read
 // the same either way wherever they can be observed): frame passes run,
-// restorations of the cell order, and the memory the passes moved (bytes
-// read plus written in their five arrays, and the cells of their grids).
+// restorations of the cell order, launches of the frame's kinds that ran
+// one by one (not in a pass), and the memory the passes moved (bytes read
+// plus written in their five arrays, and the cells of their grids).
 unsigned long long framePassesRun();
 unsigned long long cellOrderRestorations();
+unsigned long long frameLaunchesRunAlone();
 struct FramePassTraffic {
     unsigned long long bytes;
     unsigned long long cells;

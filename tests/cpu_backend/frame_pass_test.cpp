@@ -7,17 +7,37 @@
 // every compiled set of the kernels.
 #include <functional>
 
+#include "app/simulation_step.h"
 #include "cpu_backend/kernels/instruction_set_choice.h"
 #include "cpu_backend/frame_pass/frame_queue.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
+#include "tests/support/reference_model.h"
 #include "tools/random_test_values.h"
 
 namespace {
 
 class FramePassTest : public KernelSetTest {};
 INSTANTIATE_FOR_EVERY_KERNEL_SET(FramePassTest);
+
+// What the frame queue did between two moments: frame passes, restorations
+// of the cell order, and launches of a frame's kinds run one by one.
+struct QueueCounts {
+    unsigned long long passes;
+    unsigned long long restorations;
+    unsigned long long runAlone;
+
+    static QueueCounts now()
+    {
+        return {cpu_kernels::framePassesRun(), cpu_kernels::cellOrderRestorations(),
+                cpu_kernels::frameLaunchesRunAlone()};
+    }
+    QueueCounts since(const QueueCounts& before) const
+    {
+        return {passes - before.passes, restorations - before.restorations, runAlone - before.runAlone};
+    }
+};
 
 // One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
 // filled with near-still water and forces with edge values mixed in.
@@ -129,6 +149,91 @@ TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
                 });
             EXPECT_EQ(fused, 3u);
         }
+}
+
+TEST_P(FramePassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
+{
+    // The program's own step (advanceOneStep: the water, then the rain)
+    // with mouse drops before some steps and the pixels after each, as the
+    // window makes them, on the application's row length: each step one
+    // pass, continuing from the collided values of the step before, and no
+    // restoration; the results the reference's, bit for bit.
+    constexpr int kSteps = 300;
+    constexpr int kWidth = kGridWidth;
+    constexpr int kHeight = 48;
+    ModelPtr model = makeModel(kWidth, kHeight);
+    ASSERT_NE(model, nullptr);
+    unsigned int* pixels = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&pixels), cellsOf(*model) * sizeof(unsigned int)), cudaSuccess);
+    restartRain();
+    reference::Model expected(kWidth, kHeight);
+    reference::RainSchedule rain;
+    int rainOnTheGrid = 0;
+    int32_t frameCounter = 0;
+    for (int step = 0; step < kSteps; ++step) {
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        if (step % 23 == 3) {  // a click, anywhere on the grid, a wall included
+            const float x = static_cast<float>(step * 389 % kWidth);
+            const float y = static_cast<float>(step % 5 == 0 ? kHeight - 1 : step * 7 % kHeight);
+            ASSERT_TRUE(model->addRainDrop(x, y, kDropStrength, kDropRadius));
+            expected.addRainDrop(x, y, kDropStrength, kDropRadius);
+        }
+        const QueueCounts before = QueueCounts::now();
+        ASSERT_TRUE(advanceOneStep(*model, frameCounter));
+        ASSERT_EQ(model->writeDepthPixels(pixels), cudaSuccess);
+        const QueueCounts counts = QueueCounts::now().since(before);
+        ASSERT_EQ(counts.passes, 1u);
+        ASSERT_EQ(counts.restorations, 0u);
+        ASSERT_EQ(counts.runAlone, 0u);
+
+        const std::vector<reference::DropCell> drops = rain.nextFrame();
+        for (const reference::DropCell& drop : drops) rainOnTheGrid += drop.row < kHeight + kDropRadius;
+        reference::advanceFrame(expected, step == 0, drops);
+        if (step % 50 == 49) {
+            ASSERT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+        }
+    }
+    EXPECT_GT(rainOnTheGrid, 0) << "no rain drop reached the grid";
+    EXPECT_TRUE(sameBits(readDevice(pixels, cellsOf(*model)), expected.pixels, kWidth));
+    EXPECT_TRUE(sameBits(readScalarField(*model, model->fx), expected.fx, kWidth));
+    EXPECT_TRUE(sameBits(readScalarField(*model, model->fy), expected.fy, kWidth));
+    const QueueCounts beforeReading = QueueCounts::now();
+    EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
+    EXPECT_EQ(QueueCounts::now().since(beforeReading).restorations, 1u) << "reading f restores its cell order";
+    EXPECT_EQ(cudaFree(pixels), cudaSuccess);
+    restartRain();
+}
+
+TEST_P(FramePassTest, AStepOfAnotherShapeShowsInTheCounts)
+{
+    // Steps that the frame queue cannot run as the program's frame: still
+    // correct, but launch by launch, or restoring the cell order each time.
+    ModelPtr model = makeModel(288, 32);
+    ASSERT_NE(model, nullptr);
+    WaterModel& m = *model;
+    m.collide(false), m.stream(), m.swapDistributions(), m.decayForces();
+    struct Case {
+        const char* what;
+        std::function<void()> step;
+        QueueCounts expected;
+    };
+    const Case cases[] = {
+        {"the program's step", [&] { m.collide(true), m.stream(), m.swapDistributions(), m.decayForces(); }, {1, 0, 0}},
+        {"the decays before the streaming",
+         [&] { m.collide(true), m.decayForces(), m.stream(), m.swapDistributions(); },
+         {0, 0, 4}},
+        {"no swap of the distributions", [&] { m.collide(true), m.stream(), m.decayForces(); }, {1, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.step();  // from whatever the case before left
+        const QueueCounts before = QueueCounts::now();
+        c.step();
+        const QueueCounts counts = QueueCounts::now().since(before);
+        EXPECT_EQ(counts.passes, c.expected.passes);
+        EXPECT_EQ(counts.restorations, c.expected.restorations);
+        EXPECT_EQ(counts.runAlone, c.expected.runAlone);
+    }
 }
 
 TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
