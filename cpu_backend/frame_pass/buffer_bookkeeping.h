@@ -28,7 +28,7 @@ struct Range {
 };
 
 // What a launch or runtime call is about to read and write: a few ranges,
-// or anywhere (a launch whose extent is not plain, a synchronisation).
+// or anywhere (a launch whose extent is not plain).
 struct Access {
     static constexpr int kMostRanges = 5;
     struct Use {

@@ -195,16 +195,14 @@ void runWaiting()
     runLaunches(ready);
 }
 
-// The runtime's hook, before its calls that touch device memory. A call
-// that may see anywhere (a synchronisation) only reads.
-void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count, bool anywhere)
+// The runtime's hook, before its calls that touch device memory.
+void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count)
 {
     Access access;
-    access.anywhere = anywhere;
     for (size_t i = 0; i < count; ++i) access.add(Range::ofBytes(uses[i].begin, uses[i].bytes), uses[i].written);
     runWaiting();
     restoreDue(access);
-    if (!anywhere) bookkeeping().clearZeroMasks(access);
+    bookkeeping().clearZeroMasks(access);
 }
 
 void installHook()

@@ -351,12 +351,6 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
              }
              a.see(a.fStream, a.cells() * 9);
          }},
-        {"a synchronisation, after which the host reads device memory",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
-             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
-             a.seen.emplace_back(a.f, a.f + a.cells() * 9);
-         }},
     };
     // One tile, whose every cell is in a tile on the walls; narrow rows;
     // and bands of many rows, so that each worker's buffer of collided rows
@@ -368,6 +362,32 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
             EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
             EXPECT_GE(cpu_kernels::cellOrderRestorations() - restoredBefore, 1u) << "nothing was restored";
         }
+}
+
+TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributionsRestores)
+{
+    FrameArrays a(3, 2, 13);
+    auto expectCounts = [](const QueueCounts& before, QueueCounts expected) {
+        const QueueCounts counts = QueueCounts::now().since(before);
+        EXPECT_EQ(counts.passes, expected.passes);
+        EXPECT_EQ(counts.restorations, expected.restorations);
+        EXPECT_EQ(counts.runAlone, expected.runAlone);
+    };
+    QueueCounts before = QueueCounts::now();
+    a.collide(true);
+    EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+    expectCounts(before, {0, 0, 1});  // the waiting collision ran
+    a.stream(), a.decay(a.fx), a.decay(a.fy);  // no frame: it began before the synchronisation
+    a.collide(true), a.stream(), a.decay(a.fx), a.decay(a.fy);
+
+    before = QueueCounts::now();
+    EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+    EXPECT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);
+    cudaGetLastError();
+    a.see(a.h, a.cells());
+    expectCounts(before, {0, 0, 0});
+    a.see(a.fStream + a.cells() * 9 - 1, 1);
+    expectCounts(before, {0, 1, 0});
 }
 
 TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
