@@ -22,8 +22,8 @@
 #include "app/simulation_step.h"
 #include "model/water_model.h"
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-#include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/frame_pass/frame_queue.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
+#include "cpu_backend/dispatch/frame_queue.h"
 #endif
 
 namespace {
@@ -115,8 +115,8 @@ unsigned long long framePassesRun()
 }
 
 // Bytes and cells that the CPU backend's one-pass steps have moved so far,
-// counted by the pass from the rows and force segments it touched: it
-// skips the force segments known to hold only +0.0.
+// counted by the pass from the rows and force lines it touched: it
+// skips the force lines known to hold only +0.0.
 struct Traffic {
     double bytes = 0;
     double cells = 0;

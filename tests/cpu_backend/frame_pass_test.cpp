@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "app/simulation_step.h"
-#include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/frame_pass/frame_queue.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
+#include "cpu_backend/dispatch/frame_queue.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
@@ -297,7 +297,7 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
 {
     using Step = std::function<void()>;
     // The program's frame: after it f holds the collided values
-    // direction-major, and fStream is owed their streaming.
+    // direction-major, their streaming into fStream deferred.
     auto frame = [](const FrameArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
@@ -415,10 +415,10 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
         std::function<void(const FrameArrays&, const Step&)> launches;
     };
     const Case cases[] = {
-        {"rain drops whose discs reach one cell into a segment, at the corners and across a row's end",
+        {"rain drops whose discs reach one cell into a line, at the corners and across a row's end",
          [&](const FrameArrays& a, const Step& step) {
              init(a, step), frame(a, step), frame(a, step);
-             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next segment's first cell
+             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next line's first cell
              drop(a, 0, 0, 3.0f), drop(a, a.width - 1, a.height - 1, 3.0f), drop(a, a.width - 1, 30, 2.0f);
              step(), frame(a, step), frame(a, step);
          }},
@@ -428,7 +428,7 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
              copyInto(a.fx, a.cells() / 2 + 3, notPositiveZero), copyInto(a.fy, 47, notPositiveZero);
              step(), frame(a, step), frame(a, step);
          }},
-        {"a memset of zeros over part of two segments, then of all of one",
+        {"a memset of zeros over part of two lines, then of all of one",
          [&](const FrameArrays& a, const Step& step) {
              frame(a, step);
              EXPECT_EQ(cudaMemset(a.fx + 8, 0, 20 * 4), cudaSuccess);
@@ -456,16 +456,16 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
     }
 }
 
-TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
+TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceLines)
 {
     // White box: a value that no runtime call can have seen (stored through
-    // the host pointer, which only the CPU backend allows) inside a segment
+    // the host pointer, which only the CPU backend allows) inside a line
     // masked as holding +0.0 must be neither read nor rewritten by a frame pass:
     // its frame streams exactly what the same frame streams with still
     // forces, and the value stays.
     FrameArrays planted(4, 3, 31);
     FrameArrays still(4, 3, 31);
-    const size_t cell = 5 * kZeroSegmentCells + 2;
+    const size_t cell = 5 * kZeroMaskLineCells + 2;
     for (const FrameArrays* a : {&planted, &still}) {
         launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
         a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
@@ -476,7 +476,7 @@ TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
     for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
-    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked segment was written";
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked line was written";
 }
 
 TEST_P(FramePassTest, FramePassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches)

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <mutex>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "cpu_backend/runtime/memory_access_hook.h"
@@ -18,7 +17,7 @@ namespace {
 
 struct QueuedLaunch {
     const KernelSet* set;
-    std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch> launch;
+    FrameLaunch launch;
 };
 
 LaunchKind kindOf(const QueuedLaunch& queued)
@@ -77,15 +76,15 @@ Access accessOf(const ForceDecayLaunch& d)
 
 // The direction-major distributions that `access` could observe, restored
 // to cell order.
-void restoreDue(const Access& access)
+void restoreTouched(const Access& access)
 {
-    bookkeeping().restore(bookkeeping().takeDue(access));
+    bookkeeping().restore(bookkeeping().takeTouched(access));
 }
 
 void runAlone(const QueuedLaunch& queued)
 {
     const Access access = std::visit([](const auto& launch) { return accessOf(launch); }, queued.launch);
-    restoreDue(access);
+    restoreTouched(access);
     launchesRunAlone.fetch_add(1);
     const KernelSet& set = *queued.set;
     if (const auto* c = std::get_if<CollisionLaunch>(&queued.launch)) {
@@ -159,7 +158,7 @@ void runLaunches(const std::vector<QueuedLaunch>& launches)
     if (launches.empty()) return;
     FramePass pass;
     if (recogniseFrame(launches, &pass)) {
-        bookkeeping().restore(bookkeeping().takeDueBeforeFramePass(&pass));
+        bookkeeping().restore(bookkeeping().takeTouchedByFramePass(&pass));
         bookkeeping().attachZeroMasks(&pass);
         unsigned long long moved = 0;
         pass.movedBytes = &moved;
@@ -177,20 +176,13 @@ void runLaunches(const std::vector<QueuedLaunch>& launches)
     for (const QueuedLaunch& launch : launches) runAlone(launch);
 }
 
-std::vector<QueuedLaunch> takeQueued(LaunchQueue& q)
-{
-    std::vector<QueuedLaunch> taken;
-    taken.swap(q.launches);
-    return taken;
-}
-
 void runWaiting()
 {
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> ready;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        ready = takeQueued(q);
+        ready = std::exchange(q.launches, {});
     }
     runLaunches(ready);
 }
@@ -201,7 +193,7 @@ void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count)
     Access access;
     for (size_t i = 0; i < count; ++i) access.add(Range::ofBytes(uses[i].begin, uses[i].bytes), uses[i].written);
     runWaiting();
-    restoreDue(access);
+    restoreTouched(access);
     bookkeeping().clearZeroMasks(access);
 }
 
@@ -224,12 +216,12 @@ void enqueue(const QueuedLaunch& launch)
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (q.launches.size() >= kFrameLaunches || kFrameShape[q.launches.size()] != kindOf(launch))
-            earlier = takeQueued(q);
+            earlier = std::exchange(q.launches, {});
         if (q.launches.empty() && kindOf(launch) != kFrameShape[0]) {
             runNow = true;  // only the frame's first kind begins one
         } else {
             q.launches.push_back(launch);
-            if (q.launches.size() == kFrameLaunches) frame = takeQueued(q);
+            if (q.launches.size() == kFrameLaunches) frame = std::exchange(q.launches, {});
         }
     }
     runLaunches(earlier);
@@ -239,17 +231,7 @@ void enqueue(const QueuedLaunch& launch)
 
 }  // namespace
 
-void queueCollision(const KernelSet& set, const CollisionLaunch& launch)
-{
-    enqueue({&set, launch});
-}
-
-void queueStreaming(const KernelSet& set, const StreamingLaunch& launch)
-{
-    enqueue({&set, launch});
-}
-
-void queueForceDecay(const KernelSet& set, const ForceDecayLaunch& launch)
+void queueLaunch(const KernelSet& set, const FrameLaunch& launch)
 {
     enqueue({&set, launch});
 }
@@ -267,7 +249,7 @@ void beforeLaunch(const Access& access)
 {
     installHook();
     runWaiting();
-    restoreDue(access);
+    restoreTouched(access);
     bookkeeping().clearZeroMasks(access);
 }
 
@@ -276,7 +258,8 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     installHook();
     // The drop writes only cells of the width x height grid, with exact
     // indices while the grid and its square of threads are small enough;
-    // direction-major distributions are due where they overlap the fields.
+    // direction-major distributions are restored where they overlap the
+    // fields.
     const unsigned long long cells = static_cast<unsigned long long>(std::max(width, 0)) * std::max(height, 0);
     const unsigned long long threadsX = cellsOf(dim3(grid.x), dim3(block.x));
     const unsigned long long threadsY = static_cast<unsigned long long>(grid.y) * block.y;
@@ -285,7 +268,7 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     access.addFloats(fx, cells, kWrites);
     access.addFloats(fy, cells, kWrites);
     runWaiting();
-    restoreDue(access);
+    restoreTouched(access);
     if (access.anywhere || !indicesAreExact(threadsX) || !indicesAreExact(threadsY)) {
         bookkeeping().clearZeroMasks(Access::everywhere());
         return;

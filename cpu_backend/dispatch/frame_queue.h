@@ -1,33 +1,30 @@
 // Where the CPU launchers hand the frame pass their launches. A frame's
-// collision, streaming and two force decays wait here, as launches wait in
-// a GPU's stream; when all four of one frame have come, with the model's
-// shapes and arrays that do not overlap, they run as one FramePass. Any
-// other launch, and every runtime call that touches memory (through the
-// runtime's memory access hook, which the first launch installs), first
-// runs what waits, one launch at a time where it does not make a frame, and
-// restores the cell order of the distributions that a pass left
-// direction-major where the call could observe them.
+// launches (kFrameShape) wait here, as launches wait in a GPU's stream, and
+// run as one FramePass. Any other launch, and every runtime call that
+// touches memory (through the runtime's memory access hook, which the first
+// launch installs), first runs what waits, one launch at a time where it
+// does not make a frame, and restores the cell order of the distributions
+// that a pass left direction-major where the call touches them.
 #pragma once
 
 #include <initializer_list>
+#include <variant>
 
 #include "buffer_bookkeeping.h"
 #include "cpu_backend/kernels/kernel_set.h"
 
 namespace cpu_kernels {
 
-// The launches that wait in the frame queue, by kind.
 enum class LaunchKind { Collision, Streaming, ForceDecay };
 
 // The frame's shape: its launches in the order the model issues them
-// (advanceWater in app/simulation_step.cpp, the model's launches in
-// model/step_launches.cpp): collide, stream, then decay both force fields.
-// Between the streaming and the decays the model swaps its two distribution
-// pointers, so each pass continues from the collided values that the pass
-// before left direction-major. A step of another shape runs launch by
-// launch (frameLaunchesRunAlone counts them), and one without the swap
-// restores the cell order every frame (cellOrderRestorations): correct,
-// but much slower.
+// (advanceWater in app/simulation_step.cpp, model/step_launches.cpp), on
+// the model's grid and arrays. Between the streaming and the decays the
+// model swaps its two distribution pointers, so each pass continues from
+// the collided values that the pass before left direction-major. A step of
+// another shape runs launch by launch (frameLaunchesRunAlone counts them),
+// one without the swap restores the cell order every frame
+// (cellOrderRestorations): correct, but much slower.
 constexpr LaunchKind kFrameShape[] = {LaunchKind::Collision, LaunchKind::Streaming, LaunchKind::ForceDecay,
                                       LaunchKind::ForceDecay};
 
@@ -57,9 +54,8 @@ struct ForceDecayLaunch {
     float* force;
 };
 
-void queueCollision(const KernelSet& set, const CollisionLaunch& launch);
-void queueStreaming(const KernelSet& set, const StreamingLaunch& launch);
-void queueForceDecay(const KernelSet& set, const ForceDecayLaunch& launch);
+using FrameLaunch = std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch>;
+void queueLaunch(const KernelSet& set, const FrameLaunch& launch);
 
 // An array that a one-dimensional launch reads or writes, one value a cell.
 struct CellArray {
