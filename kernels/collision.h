@@ -7,7 +7,7 @@
 // CPU and the GPU agree bit for bit.
 //
 // CPU specialisation: cpu_backend/kernels/chunk_collision.h runs collideCell
-// on 64-cell chunks in direction-major order.
+// on 32-cell chunks in direction-major order (kCollisionChunk).
 #pragma once
 
 #include "device_constants.h"
