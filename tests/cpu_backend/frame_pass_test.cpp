@@ -37,6 +37,14 @@ struct QueueCounts {
     {
         return {passes - before.passes, restorations - before.restorations, runAlone - before.runAlone};
     }
+    bool operator==(const QueueCounts& o) const
+    {
+        return passes == o.passes && restorations == o.restorations && runAlone == o.runAlone;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const QueueCounts& c)
+    {
+        return out << c.passes << " passes, " << c.restorations << " restorations, " << c.runAlone << " run alone";
+    }
 };
 
 // One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
@@ -181,10 +189,7 @@ TEST_P(FramePassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
         const QueueCounts before = QueueCounts::now();
         ASSERT_TRUE(advanceOneStep(*model, frameCounter));
         ASSERT_EQ(model->writeDepthPixels(pixels), cudaSuccess);
-        const QueueCounts counts = QueueCounts::now().since(before);
-        ASSERT_EQ(counts.passes, 1u);
-        ASSERT_EQ(counts.restorations, 0u);
-        ASSERT_EQ(counts.runAlone, 0u);
+        ASSERT_EQ(QueueCounts::now().since(before), (QueueCounts{1, 0, 0}));
 
         const std::vector<reference::DropCell> drops = rain.nextFrame();
         for (const reference::DropCell& drop : drops) rainOnTheGrid += drop.row < kHeight + kDropRadius;
@@ -229,10 +234,7 @@ TEST_P(FramePassTest, AStepOfAnotherShapeShowsInTheCounts)
         c.step();  // from whatever the case before left
         const QueueCounts before = QueueCounts::now();
         c.step();
-        const QueueCounts counts = QueueCounts::now().since(before);
-        EXPECT_EQ(counts.passes, c.expected.passes);
-        EXPECT_EQ(counts.restorations, c.expected.restorations);
-        EXPECT_EQ(counts.runAlone, c.expected.runAlone);
+        EXPECT_EQ(QueueCounts::now().since(before), c.expected);
     }
 }
 
@@ -367,16 +369,10 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
 TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributionsRestores)
 {
     FrameArrays a(3, 2, 13);
-    auto expectCounts = [](const QueueCounts& before, QueueCounts expected) {
-        const QueueCounts counts = QueueCounts::now().since(before);
-        EXPECT_EQ(counts.passes, expected.passes);
-        EXPECT_EQ(counts.restorations, expected.restorations);
-        EXPECT_EQ(counts.runAlone, expected.runAlone);
-    };
     QueueCounts before = QueueCounts::now();
     a.collide(true);
     EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
-    expectCounts(before, {0, 0, 1});  // the waiting collision ran
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 1})) << "the waiting collision ran";
     a.stream(), a.decay(a.fx), a.decay(a.fy);  // no frame: it began before the synchronisation
     a.collide(true), a.stream(), a.decay(a.fx), a.decay(a.fy);
 
@@ -385,9 +381,9 @@ TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistribut
     EXPECT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);
     cudaGetLastError();
     a.see(a.h, a.cells());
-    expectCounts(before, {0, 0, 0});
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 0}));
     a.see(a.fStream + a.cells() * 9 - 1, 1);
-    expectCounts(before, {0, 1, 0});
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 1, 0})) << "a copy of one distribution value";
 }
 
 TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
