@@ -1,4 +1,4 @@
-#include "cpu_backend/kernels/instruction_set_choice.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
 #include "device_label.h"
 
 std::string deviceLabel()

@@ -6,8 +6,8 @@
 // fused operation is meant, single roundings everywhere else) so that the
 // CPU and the GPU agree bit for bit.
 //
-// CPU specialisation: cpu_backend/frame_pass/chunk_collision.h runs collideCell
-// on 64-cell chunks in direction-major order.
+// CPU specialisation: cpu_backend/kernels/chunk_collision.h runs collideCell
+// on 32-cell chunks in direction-major order (kCollisionChunk).
 #pragma once
 
 #include "device_constants.h"

@@ -2,7 +2,7 @@
 // launch with the given grid and block on the default stream, like the
 // toolchain's launch syntax: a rejected launch is recorded as the runtime's
 // last error and nothing is returned. The CUDA backend defines them in
-// cuda_kernels.cu, the CPU backend in cpu_backend/kernels/.
+// cuda_kernels.cu, the CPU backend in cpu_backend/dispatch/kernel_dispatch.cpp.
 #pragma once
 
 #include <cuda_runtime.h>

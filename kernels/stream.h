@@ -6,7 +6,7 @@
 // first 16 x 16 threads pull their cells' values from the tile (phase 2).
 // The grid's size is 16 times the launch's grid extents.
 //
-// CPU specialisation: cpu_backend/frame_pass/stencil_table.cpp reads from this
+// CPU specialisation: cpu_backend/kernels/stencil_table.cpp reads from this
 // code where each class of cell pulls from; if a change here breaks that
 // pattern (one fixed offset per direction and class), the CPU falls back to
 // running it thread by thread, correct but several times slower.

@@ -1,22 +1,23 @@
-// The CPU kernels are compiled once per instruction set, each time into a
-// namespace of its own (CPU_KERNELS, set by the build: cpu_kernels_baseline,
-// cpu_kernels_avx2, ...), so that the sets' functions and helpers never
-// share a symbol. A KernelSet holds one set's functions; the public
-// launchers of kernels/kernel_launch.h check each launch and hand it to the
-// set chosen at start-up (kernel_dispatch.cpp, instruction_set_choice.h),
-// at once or through the frame queue (cpu_backend/frame_pass/frame_queue.h).
+// Everything in this folder is compiled once per instruction set, each
+// time into a namespace of its own (CPU_KERNELS, set by the build:
+// cpu_kernels_baseline, cpu_kernels_avx2, ...), so that the sets' functions
+// and helpers never share a symbol; it includes nothing of
+// cpu_backend/dispatch/. A KernelSet holds one set's functions: the public
+// launchers of kernels/kernel_launch.h, compiled once in
+// cpu_backend/dispatch/, check each launch and hand it to the set chosen at
+// start-up, at once or through the frame queue.
 #pragma once
 
 #include "kernels/kernel_launch.h"
 
-#include "cpu_backend/frame_pass/frame_pass.h"
+#include "frame_pass.h"
 
 // One compiled set. Each run function does the work of one launch that the
 // runtime has already accepted, with kernel_launch.h's signature;
 // framePass runs a FramePass and returns false, having done nothing, where
 // it cannot (the launches then run one by one); restoreCellMajor puts the
 // direction-major distributions that a pass left back in the launches'
-// cell order (cpu_backend/frame_pass/direction_major.h).
+// cell order (cpu_backend/kernels/direction_major.h).
 struct KernelSet {
     decltype(&::launchInitWaterLB) initWaterLB;
     decltype(&::launchCollision3) collision3;

@@ -5,8 +5,8 @@
 // a barrier, is in stream_kernel.cpp).
 #include "launch_loops.h"
 #include "kernel_set.h"
-#include "cpu_backend/frame_pass/chunk_collision.h"
-#include "cpu_backend/frame_pass/streaming_copy.h"
+#include "chunk_collision.h"
+#include "streaming_copy.h"
 #include "kernels/forcing.h"
 #include "kernels/height_map.h"
 #include "kernels/init_water.h"

@@ -253,7 +253,8 @@ cudaError_t cudaDeviceReset(void)
 cudaError_t cudaDeviceSynchronize(void)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();
-    cpu_runtime::beforeAccessAnywhere();
+    // Waits for the launches; the memory they left is read by copies.
+    cpu_runtime::beforeAccess({});
     return callStatus("cudaDeviceSynchronize");
 }
 

@@ -178,16 +178,10 @@ void setMemoryAccessHook(MemoryAccessHook hook)
     memoryAccessHook.store(hook);
 }
 
-void beforeAccessAnywhere()
-{
-    const auto runtimeLock = lockRuntime();
-    if (MemoryAccessHook hook = memoryAccessHook.load()) hook(nullptr, 0, true);
-}
-
 void beforeAccess(std::initializer_list<MemoryUse> uses)
 {
     const auto runtimeLock = lockRuntime();
-    if (MemoryAccessHook hook = memoryAccessHook.load()) hook(uses.begin(), uses.size(), false);
+    if (MemoryAccessHook hook = memoryAccessHook.load()) hook(uses.begin(), uses.size());
 }
 
 void recordLaunches(bool enabled)

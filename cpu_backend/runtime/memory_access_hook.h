@@ -4,8 +4,10 @@
 // values later than a launch would. So, before every runtime call that
 // touches device memory, waits for the device or reads its clock, the
 // runtime tells the hook what memory the call is about to touch; the hook
-// runs whatever that call could observe first. The runtime knows nothing of
-// what the kernels keep waiting.
+// runs whatever waits, and stores what that memory holds. A wait touches
+// no memory (the host reads device memory only through a copy), so it
+// stores nothing. The runtime knows nothing of what the kernels keep
+// waiting.
 #pragma once
 
 #include <cstddef>
@@ -20,16 +22,11 @@ struct MemoryUse {
     bool written;
 };
 
-// `anywhere`: the call may see any device memory (uses are then ignored).
-using MemoryAccessHook = void (*)(const MemoryUse* uses, size_t count, bool anywhere);
+using MemoryAccessHook = void (*)(const MemoryUse* uses, size_t count);
 void setMemoryAccessHook(MemoryAccessHook hook);
 
-// Before a call that may see any device memory (a synchronisation, after
-// which the host may read anything).
-void beforeAccessAnywhere();
-
 // Before a call that touches only these ranges (none: no device memory, as
-// an event record or the mapping of a graphics buffer).
+// a synchronisation, an event record or the mapping of a graphics buffer).
 void beforeAccess(std::initializer_list<MemoryUse> uses);
 
 }  // namespace cpu_runtime

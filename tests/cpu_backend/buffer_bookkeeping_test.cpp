@@ -1,13 +1,13 @@
 // The frame pass's bookkeeping at its edges: which accesses make
-// direction-major distributions due for their cell order, which pass
-// continues from them, and which zero-mask segments a write clears. The
+// direction-major distributions to be restored to cell order, which pass
+// continues from them, and which zero-mask lines a write clears. The
 // frame pass tests see these only through whole frames; an off-by-one here
 // would show there as a stale value only by chance.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "cpu_backend/frame_pass/buffer_bookkeeping.h"
+#include "cpu_backend/dispatch/buffer_bookkeeping.h"
 
 namespace {
 
@@ -48,54 +48,54 @@ TEST(BufferBookkeeping, DirectionMajorDistributionsAreDueExactlyWhenEitherArrayC
     BufferBookkeeping book;
     const DirectionMajorPair pair{nullptr, a.f.data(), a.fStream.data(), kWidth, kHeight};
     book.holdDirectionMajor(pair);
-    EXPECT_TRUE(book.takeDue(oneFloat(a.h.data(), true)).empty()) << "another array";
-    EXPECT_TRUE(book.takeDue(oneFloat(a.f.data() + kCells * 9, true)).empty()) << "just past the collided values";
-    EXPECT_EQ(book.takeDue(oneFloat(a.fStream.data() + kCells * 9 - 1, false)).size(), 1u)
+    EXPECT_TRUE(book.takeTouched(oneFloat(a.h.data(), true)).empty()) << "another array";
+    EXPECT_TRUE(book.takeTouched(oneFloat(a.f.data() + kCells * 9, true)).empty()) << "just past the collided values";
+    EXPECT_EQ(book.takeTouched(oneFloat(a.fStream.data() + kCells * 9 - 1, false)).size(), 1u)
         << "the streamed array's last value, read";
-    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "taken out once";
+    EXPECT_TRUE(book.takeTouched(Access::everywhere()).empty()) << "taken out once";
 
     book.holdDirectionMajor(pair);
-    EXPECT_EQ(book.takeDue(oneFloat(a.f.data(), false)).size(), 1u) << "the collided values' first, read";
+    EXPECT_EQ(book.takeTouched(oneFloat(a.f.data(), false)).size(), 1u) << "the collided values' first, read";
 
     Access crowded;  // more ranges than an access holds: anywhere
     for (int i = 0; i <= Access::kMostRanges; ++i) crowded.addFloats(a.h.data() + i, 1, false);
     book.holdDirectionMajor(pair);
-    EXPECT_EQ(book.takeDue(crowded).size(), 1u);
+    EXPECT_EQ(book.takeTouched(crowded).size(), 1u);
 
     // The next frame's pass, with the two arrays exchanged, continues from
     // the collided values: taken over, nothing restored.
     book.holdDirectionMajor(pair);
     FramePass next = a.pass(a.f.data());
-    EXPECT_TRUE(book.takeDueBeforeFramePass(&next).empty());
+    EXPECT_TRUE(book.takeTouchedByFramePass(&next).empty());
     EXPECT_TRUE(next.collidedInFStream);
-    EXPECT_TRUE(book.takeDue(Access::everywhere()).empty()) << "taken over, not kept";
+    EXPECT_TRUE(book.takeTouched(Access::everywhere()).empty()) << "taken over, not kept";
 
     // A pass on the same arrays without the exchange reads the collided
-    // array as f: due first.
+    // array as f: restored first.
     book.holdDirectionMajor(pair);
     FramePass again = a.pass(a.fStream.data());
     again.f = a.f.data();
-    EXPECT_EQ(book.takeDueBeforeFramePass(&again).size(), 1u);
+    EXPECT_EQ(book.takeTouchedByFramePass(&again).size(), 1u);
     EXPECT_FALSE(again.collidedInFStream);
 }
 
-TEST(BufferBookkeeping, AWriteClearsEveryMaskSegmentItTouchesAndNoOther)
+TEST(BufferBookkeeping, AWriteClearsEveryMaskLineItTouchesAndNoOther)
 {
     Arrays a;
     BufferBookkeeping book;
     book.markFieldZero(a.fx.data(), kCells);
     book.markFieldZero(a.fy.data(), kCells);
     Access write;
-    write.addFloats(a.fx.data() + 15, 2, true);  // the last cell of segment 0, the first of segment 1
+    write.addFloats(a.fx.data() + 15, 2, true);  // the last cell of line 0, the first of line 1
     write.addFloats(a.fy.data() + 47, 1, false);  // read only
     book.clearZeroMasks(write);
     FramePass pass = a.pass(a.f.data());
     book.attachZeroMasks(&pass);
     ASSERT_NE(pass.fxZeroMask, nullptr);
     ASSERT_NE(pass.fyZeroMask, nullptr);
-    EXPECT_EQ(std::vector<int>(pass.fxZeroMask, pass.fxZeroMask + kCells / kZeroSegmentCells),
+    EXPECT_EQ(std::vector<int>(pass.fxZeroMask, pass.fxZeroMask + kCells / kZeroMaskLineCells),
               std::vector<int>({0, 0, 1, 1}));
-    EXPECT_EQ(std::vector<int>(pass.fyZeroMask, pass.fyZeroMask + kCells / kZeroSegmentCells),
+    EXPECT_EQ(std::vector<int>(pass.fyZeroMask, pass.fyZeroMask + kCells / kZeroMaskLineCells),
               std::vector<int>({1, 1, 1, 1}));
 
     // A pass writing into a masked field that is not one of its forces
@@ -107,7 +107,7 @@ TEST(BufferBookkeeping, AWriteClearsEveryMaskSegmentItTouchesAndNoOther)
     book.attachZeroMasks(&intoOther);
     FramePass ofOther = other.pass(other.f.data());
     book.attachZeroMasks(&ofOther);
-    EXPECT_EQ(std::vector<int>(ofOther.fxZeroMask, ofOther.fxZeroMask + kCells / kZeroSegmentCells),
+    EXPECT_EQ(std::vector<int>(ofOther.fxZeroMask, ofOther.fxZeroMask + kCells / kZeroMaskLineCells),
               std::vector<int>({0, 0, 0, 0}));
 }
 

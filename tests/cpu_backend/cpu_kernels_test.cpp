@@ -12,7 +12,7 @@
 #include "kernels/height_map.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
-#include "cpu_backend/kernels/instruction_set_choice.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
 #include "tools/random_test_values.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cpu_backend/runtime/cpu_runtime_hooks.h"
-#include "cpu_backend/kernels/instruction_set_choice.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
 #include "tests/support/device_test_support.h"
 
 // The hooks are disarmed before and after every test.

@@ -7,17 +7,45 @@
 // every compiled set of the kernels.
 #include <functional>
 
-#include "cpu_backend/kernels/instruction_set_choice.h"
-#include "cpu_backend/frame_pass/frame_queue.h"
+#include "app/simulation_step.h"
+#include "cpu_backend/dispatch/instruction_set_choice.h"
+#include "cpu_backend/dispatch/frame_queue.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
+#include "tests/support/reference_model.h"
 #include "tools/random_test_values.h"
 
 namespace {
 
 class FramePassTest : public KernelSetTest {};
 INSTANTIATE_FOR_EVERY_KERNEL_SET(FramePassTest);
+
+// What the frame queue did between two moments: frame passes, restorations
+// of the cell order, and launches of a frame's kinds run one by one.
+struct QueueCounts {
+    unsigned long long passes;
+    unsigned long long restorations;
+    unsigned long long runAlone;
+
+    static QueueCounts now()
+    {
+        return {cpu_kernels::framePassesRun(), cpu_kernels::cellOrderRestorations(),
+                cpu_kernels::frameLaunchesRunAlone()};
+    }
+    QueueCounts since(const QueueCounts& before) const
+    {
+        return {passes - before.passes, restorations - before.restorations, runAlone - before.runAlone};
+    }
+    bool operator==(const QueueCounts& o) const
+    {
+        return passes == o.passes && restorations == o.restorations && runAlone == o.runAlone;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const QueueCounts& c)
+    {
+        return out << c.passes << " passes, " << c.restorations << " restorations, " << c.runAlone << " run alone";
+    }
+};
 
 // One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
 // filled with near-still water and forces with edge values mixed in.
@@ -131,6 +159,85 @@ TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
         }
 }
 
+TEST_P(FramePassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
+{
+    // The program's own step (advanceOneStep: the water, then the rain)
+    // with mouse drops before some steps and the pixels after each, as the
+    // window makes them, on the application's row length: each step one
+    // pass, continuing from the collided values of the step before, and no
+    // restoration; the results the reference's, bit for bit.
+    constexpr int kSteps = 300;
+    constexpr int kWidth = kGridWidth;
+    constexpr int kHeight = 48;
+    ModelPtr model = makeModel(kWidth, kHeight);
+    ASSERT_NE(model, nullptr);
+    unsigned int* pixels = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&pixels), cellsOf(*model) * sizeof(unsigned int)), cudaSuccess);
+    restartRain();
+    reference::Model expected(kWidth, kHeight);
+    reference::RainSchedule rain;
+    int rainOnTheGrid = 0;
+    int32_t frameCounter = 0;
+    for (int step = 0; step < kSteps; ++step) {
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        if (step % 23 == 3) {  // a click, anywhere on the grid, a wall included
+            const float x = static_cast<float>(step * 389 % kWidth);
+            const float y = static_cast<float>(step % 5 == 0 ? kHeight - 1 : step * 7 % kHeight);
+            ASSERT_TRUE(model->addRainDrop(x, y, kDropStrength, kDropRadius));
+            expected.addRainDrop(x, y, kDropStrength, kDropRadius);
+        }
+        const QueueCounts before = QueueCounts::now();
+        ASSERT_TRUE(advanceOneStep(*model, frameCounter));
+        ASSERT_EQ(model->writeDepthPixels(pixels), cudaSuccess);
+        ASSERT_EQ(QueueCounts::now().since(before), (QueueCounts{1, 0, 0}));
+
+        const std::vector<reference::DropCell> drops = rain.nextFrame();
+        for (const reference::DropCell& drop : drops) rainOnTheGrid += drop.row < kHeight + kDropRadius;
+        reference::advanceFrame(expected, step == 0, drops);
+        if (step % 50 == 49) {
+            ASSERT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+        }
+    }
+    EXPECT_GT(rainOnTheGrid, 0) << "no rain drop reached the grid";
+    EXPECT_TRUE(sameBits(readDevice(pixels, cellsOf(*model)), expected.pixels, kWidth));
+    EXPECT_TRUE(sameBits(readScalarField(*model, model->fx), expected.fx, kWidth));
+    EXPECT_TRUE(sameBits(readScalarField(*model, model->fy), expected.fy, kWidth));
+    const QueueCounts beforeReading = QueueCounts::now();
+    EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
+    EXPECT_EQ(QueueCounts::now().since(beforeReading).restorations, 1u) << "reading f restores its cell order";
+    EXPECT_EQ(cudaFree(pixels), cudaSuccess);
+    restartRain();
+}
+
+TEST_P(FramePassTest, AStepOfAnotherShapeShowsInTheCounts)
+{
+    // Steps that the frame queue cannot run as the program's frame: still
+    // correct, but launch by launch, or restoring the cell order each time.
+    ModelPtr model = makeModel(288, 32);
+    ASSERT_NE(model, nullptr);
+    WaterModel& m = *model;
+    m.collide(false), m.stream(), m.swapDistributions(), m.decayForces();
+    struct Case {
+        const char* what;
+        std::function<void()> step;
+        QueueCounts expected;
+    };
+    const Case cases[] = {
+        {"the program's step", [&] { m.collide(true), m.stream(), m.swapDistributions(), m.decayForces(); }, {1, 0, 0}},
+        {"the decays before the streaming",
+         [&] { m.collide(true), m.decayForces(), m.stream(), m.swapDistributions(); },
+         {0, 0, 4}},
+        {"no swap of the distributions", [&] { m.collide(true), m.stream(), m.decayForces(); }, {1, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.step();  // from whatever the case before left
+        const QueueCounts before = QueueCounts::now();
+        c.step();
+        EXPECT_EQ(QueueCounts::now().since(before), c.expected);
+    }
+}
+
 TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
 {
     using Step = std::function<void()>;
@@ -192,7 +299,7 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
 {
     using Step = std::function<void()>;
     // The program's frame: after it f holds the collided values
-    // direction-major, and fStream is owed their streaming.
+    // direction-major, their streaming into fStream deferred.
     auto frame = [](const FrameArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
@@ -246,12 +353,6 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
              }
              a.see(a.fStream, a.cells() * 9);
          }},
-        {"a synchronisation, after which the host reads device memory",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
-             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
-             a.seen.emplace_back(a.f, a.f + a.cells() * 9);
-         }},
     };
     // One tile, whose every cell is in a tile on the walls; narrow rows;
     // and bands of many rows, so that each worker's buffer of collided rows
@@ -263,6 +364,26 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
             EXPECT_GE(runBothWays(tiles.x, tiles.y, 5 + tiles.y, c.launches), 1u);
             EXPECT_GE(cpu_kernels::cellOrderRestorations() - restoredBefore, 1u) << "nothing was restored";
         }
+}
+
+TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributionsRestores)
+{
+    FrameArrays a(3, 2, 13);
+    QueueCounts before = QueueCounts::now();
+    a.collide(true);
+    EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 1})) << "the waiting collision ran";
+    a.stream(), a.decay(a.fx), a.decay(a.fy);  // no frame: it began before the synchronisation
+    a.collide(true), a.stream(), a.decay(a.fx), a.decay(a.fy);
+
+    before = QueueCounts::now();
+    EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+    EXPECT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);
+    cudaGetLastError();
+    a.see(a.h, a.cells());
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 0}));
+    a.see(a.fStream + a.cells() * 9 - 1, 1);
+    EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 1, 0})) << "a copy of one distribution value";
 }
 
 TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
@@ -290,10 +411,10 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
         std::function<void(const FrameArrays&, const Step&)> launches;
     };
     const Case cases[] = {
-        {"rain drops whose discs reach one cell into a segment, at the corners and across a row's end",
+        {"rain drops whose discs reach one cell into a line, at the corners and across a row's end",
          [&](const FrameArrays& a, const Step& step) {
              init(a, step), frame(a, step), frame(a, step);
-             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next segment's first cell
+             drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next line's first cell
              drop(a, 0, 0, 3.0f), drop(a, a.width - 1, a.height - 1, 3.0f), drop(a, a.width - 1, 30, 2.0f);
              step(), frame(a, step), frame(a, step);
          }},
@@ -303,7 +424,7 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
              copyInto(a.fx, a.cells() / 2 + 3, notPositiveZero), copyInto(a.fy, 47, notPositiveZero);
              step(), frame(a, step), frame(a, step);
          }},
-        {"a memset of zeros over part of two segments, then of all of one",
+        {"a memset of zeros over part of two lines, then of all of one",
          [&](const FrameArrays& a, const Step& step) {
              frame(a, step);
              EXPECT_EQ(cudaMemset(a.fx + 8, 0, 20 * 4), cudaSuccess);
@@ -331,16 +452,16 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
     }
 }
 
-TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
+TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceLines)
 {
     // White box: a value that no runtime call can have seen (stored through
-    // the host pointer, which only the CPU backend allows) inside a segment
+    // the host pointer, which only the CPU backend allows) inside a line
     // masked as holding +0.0 must be neither read nor rewritten by a frame pass:
     // its frame streams exactly what the same frame streams with still
     // forces, and the value stays.
     FrameArrays planted(4, 3, 31);
     FrameArrays still(4, 3, 31);
-    const size_t cell = 5 * kZeroSegmentCells + 2;
+    const size_t cell = 5 * kZeroMaskLineCells + 2;
     for (const FrameArrays* a : {&planted, &still}) {
         launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
         a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
@@ -351,7 +472,7 @@ TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceSegments)
     for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
-    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked segment was written";
+    EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked line was written";
 }
 
 TEST_P(FramePassTest, FramePassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches)

@@ -25,26 +25,26 @@ struct TransposedCell {
     float& operator[](int k) const { return cell[k * kCollisionChunk]; }
 };
 
-// Collides the chunk's first `count` cells in place. The flag is a template
-// argument so that the compiler drops the untaken branch and vectorises
+// Collides the chunk's first `count` cells in place. The flags are template
+// arguments so that the compiler drops the untaken branch and vectorises
 // across cells; the fields never overlap, and saying so spares the loop its
 // alias checks.
 //
-// With kForcesZero both forces are known to be +0.0 everywhere in the chunk
+// With forcesZero both forces are known to be +0.0 everywhere in the chunk
 // and are not read: the collision takes them as constants, and the
 // compiler drops the force terms' products, which then add only a zero of
 // known sign (the same bits as the products of +0.0 read from memory).
-template <bool kInitialized, bool kForcesZero>
+template <bool fInitialized, bool forcesZero>
 [[gnu::always_inline]] inline void collideTransposed(float* __restrict chunk, const float* __restrict forceX,
                                                      const float* __restrict forceY, float* __restrict depths,
                                                      int count)
 {
     for (int c = 0; c < count; ++c)
-        depths[c] = collideCell(TransposedCell{chunk + c}, kForcesZero ? 0.0f : forceX[c],
-                                kForcesZero ? 0.0f : forceY[c], kInitialized);
+        depths[c] = collideCell(TransposedCell{chunk + c}, forcesZero ? 0.0f : forceX[c],
+                                forcesZero ? 0.0f : forceY[c], fInitialized);
 }
 
-// A chunk's forces where all its segments are known to hold only +0.0.
+// A chunk's forces where all its lines are known to hold only +0.0.
 alignas(64) inline constexpr float kZeroForces[kCollisionChunk] = {};
 
 // Collides `count` cells, at most a chunk: load(chunk) fills the chunk's

@@ -28,7 +28,7 @@ struct Range {
 };
 
 // What a launch or runtime call is about to read and write: a few ranges,
-// or anywhere (a launch whose extent is not plain, a synchronisation).
+// or anywhere (a launch whose extent is not plain).
 struct Access {
     static constexpr int kMostRanges = 5;
     struct Use {
@@ -47,9 +47,10 @@ struct Access {
 };
 
 // Distributions that a frame pass left direction-major: `collided` holds a
-// frame's collided values in that order, and `streamed` is owed their
-// streaming (frame_pass.h). Either may be observed only once the cell
-// order of the launches is restored (KernelSet::restoreCellMajor).
+// frame's collided values in that order, and their streaming into
+// `streamed` is deferred (frame_pass.h). Both ranges are dirty: either may
+// be observed only once the write-back has restored the launches' cell
+// order (KernelSet::restoreCellMajor).
 struct DirectionMajorPair {
     const KernelSet* set;
     float* collided;
@@ -59,8 +60,6 @@ struct DirectionMajorPair {
 
     Range collidedRange() const;
     Range streamedRange() const;
-    // Puts both arrays in the launches' cell order.
-    void restoreCellMajor() const;
 };
 
 class BufferBookkeeping {
@@ -69,19 +68,19 @@ public:
 
     // Direction-major distributions.
     void holdDirectionMajor(const DirectionMajorPair& pair);
-    // Takes out the pairs due before `access`: those it may read or write
-    // in any part. The caller restores them.
-    std::vector<DirectionMajorPair> takeDue(const Access& access);
+    // Takes out the pairs that `access` touches: those it may read or
+    // write in any part. The caller restores them.
+    std::vector<DirectionMajorPair> takeTouched(const Access& access);
     // Before a frame pass: takes out the pair that the pass continues (its
-    // collided values in the pass's fStream, owed to its f, on the same
-    // grid, no other array of the pass in either) and says so in the pass,
-    // and takes out those due before the pass.
-    std::vector<DirectionMajorPair> takeDueBeforeFramePass(FramePass* pass);
+    // collided values in the pass's fStream, their streaming deferred to
+    // its f, on the same grid, no other array of the pass in either) and
+    // says so in the pass, and takes out those the pass touches otherwise.
+    std::vector<DirectionMajorPair> takeTouchedByFramePass(FramePass* pass);
     // Restores pairs taken out (outside the lock), and counts them.
-    void restore(const std::vector<DirectionMajorPair>& due);
+    void restore(const std::vector<DirectionMajorPair>& touched);
     unsigned long long restorations() const;
 
-    // Zero mask: per force field, which segments of kZeroSegmentCells cells
+    // Zero mask: per force field, which lines of kZeroMaskLineCells cells
     // hold only +0.0 (-0.0 and subnormals are ordinary values).
     // Clears the mask wherever `access` writes (every mask, for anywhere).
     void clearZeroMasks(const Access& access);
@@ -95,15 +94,15 @@ public:
 private:
     struct ZeroMask {
         const float* field;
-        unsigned long long cells;  // a multiple of kZeroSegmentCells
-        std::vector<uint8_t> zero;  // per segment: 1 where it holds only +0.0
+        unsigned long long cells;  // a multiple of kZeroMaskLineCells
+        std::vector<uint8_t> zero;  // per line: 1 where it holds only +0.0
 
         Range range() const { return Range::ofFloats(field, cells); }
         void clear(const Range& written);
     };
     // Under the lock:
     ZeroMask& zeroMaskOf(const float* field, unsigned long long cells);
-    // Marks the segments wholly within `filled` as holding only +0.0.
+    // Marks the lines wholly within `filled` as holding only +0.0.
     void markZeroLocked(const Range& filled);
 
     std::mutex mutex_;

@@ -1,7 +1,7 @@
 // Reading the stencil table from the streaming kernel's per-thread code.
 #include "stencil_table.h"
 
-#include "cpu_backend/kernels/launch_loops.h"
+#include "launch_loops.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 // gives the same bits; they differ only in speed.
 #pragma once
 
-#include "kernel_set.h"
+#include "cpu_backend/kernels/kernel_set.h"
 
 #include <string>
 #include <vector>

@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-#include "cpu_backend/kernels/kernel_set.h"
+#include "kernel_set.h"
 #include "kernels/stream.h"
 
 namespace CPU_KERNELS {

@@ -33,25 +33,25 @@ bool runFramePass(const FramePass& pass)
     // Read in cell order, f's row is overwritten only once all of it has
     // been read: its collided values wait in a row of the worker's own.
     const bool rowReadInPlace = pass.fInitialized && !pass.collidedInFStream;
-    std::atomic<unsigned long long> forceSegments{0};
+    std::atomic<unsigned long long> forceLines{0};
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(pass.height), [&](size_t first, size_t end) {
         float* const staged = rowReadInPlace ? cpu_runtime::threadScratchFloats(rowFloats) : nullptr;
-        unsigned long long segments = 0;
+        unsigned long long lines = 0;
         for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) {
             float* const row = directionMajorRow(pass.f, pass.width, y);
-            segments += static_cast<unsigned long long>(collideRow(pass, stencil, y, staged ? staged : row));
+            lines += static_cast<unsigned long long>(collideRow(pass, stencil, y, staged ? staged : row));
             if (staged != nullptr) copyWithStreamingStores(row, staged, rowFloats * sizeof(float));
         }
-        forceSegments.fetch_add(segments);
+        forceLines.fetch_add(lines);
         cpu_runtime::finishCopiesBypassingCache();
     });
     if (pass.movedBytes != nullptr) {
         // The distributions read (unless the first step starts from still
-        // water) and written, h written, each force segment touched read
+        // water) and written, h written, each force line touched read
         // and written once.
         const unsigned long long cells = static_cast<unsigned long long>(pass.width) * pass.height;
         *pass.movedBytes = (pass.fInitialized ? cells * 36 : 0) + cells * (36 + 4) +
-                           forceSegments.load() * kZeroSegmentCells * 4 * 2;
+                           forceLines.load() * kZeroMaskLineCells * 4 * 2;
     }
     return true;
 }

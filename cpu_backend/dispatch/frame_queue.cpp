@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "cpu_backend/runtime/memory_access_hook.h"
@@ -17,13 +17,15 @@ namespace {
 
 struct QueuedLaunch {
     const KernelSet* set;
-    std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch> launch;
+    FrameLaunch launch;
 };
 
-// A frame's launches in the order the model issues them, by their index in
-// QueuedLaunch::launch: collision, streaming, two decays.
-constexpr size_t kFrameOrder[] = {0, 1, 2, 2};
-constexpr size_t kFrameLaunches = sizeof kFrameOrder / sizeof kFrameOrder[0];
+LaunchKind kindOf(const QueuedLaunch& queued)
+{
+    return std::visit([](const auto& launch) { return launch.kind; }, queued.launch);
+}
+
+constexpr size_t kFrameLaunches = std::size(kFrameShape);
 
 struct LaunchQueue {
     std::mutex mutex;
@@ -42,6 +44,7 @@ BufferBookkeeping& bookkeeping()
 }
 
 std::atomic<unsigned long long> passesRun{0};
+std::atomic<unsigned long long> launchesRunAlone{0};
 std::atomic<unsigned long long> passBytes{0};
 std::atomic<unsigned long long> passCells{0};
 
@@ -73,15 +76,16 @@ Access accessOf(const ForceDecayLaunch& d)
 
 // The direction-major distributions that `access` could observe, restored
 // to cell order.
-void restoreDue(const Access& access)
+void restoreTouched(const Access& access)
 {
-    bookkeeping().restore(bookkeeping().takeDue(access));
+    bookkeeping().restore(bookkeeping().takeTouched(access));
 }
 
 void runAlone(const QueuedLaunch& queued)
 {
     const Access access = std::visit([](const auto& launch) { return accessOf(launch); }, queued.launch);
-    restoreDue(access);
+    restoreTouched(access);
+    launchesRunAlone.fetch_add(1);
     const KernelSet& set = *queued.set;
     if (const auto* c = std::get_if<CollisionLaunch>(&queued.launch)) {
         bookkeeping().clearZeroMasks(access);
@@ -109,8 +113,8 @@ bool coversCells(dim3 grid, dim3 block, unsigned long long cells)
 bool recogniseFrame(const std::vector<QueuedLaunch>& launches, FramePass* pass)
 {
     if (launches.size() != kFrameLaunches) return false;
-    for (const QueuedLaunch& queued : launches)
-        if (queued.set != launches[0].set) return false;
+    for (size_t i = 0; i < kFrameLaunches; ++i)
+        if (launches[i].set != launches[0].set || kindOf(launches[i]) != kFrameShape[i]) return false;
     const auto& collision = std::get<CollisionLaunch>(launches[0].launch);
     const auto& stream = std::get<StreamingLaunch>(launches[1].launch);
     const auto& firstDecay = std::get<ForceDecayLaunch>(launches[2].launch);
@@ -154,7 +158,7 @@ void runLaunches(const std::vector<QueuedLaunch>& launches)
     if (launches.empty()) return;
     FramePass pass;
     if (recogniseFrame(launches, &pass)) {
-        bookkeeping().restore(bookkeeping().takeDueBeforeFramePass(&pass));
+        bookkeeping().restore(bookkeeping().takeTouchedByFramePass(&pass));
         bookkeeping().attachZeroMasks(&pass);
         unsigned long long moved = 0;
         pass.movedBytes = &moved;
@@ -172,34 +176,25 @@ void runLaunches(const std::vector<QueuedLaunch>& launches)
     for (const QueuedLaunch& launch : launches) runAlone(launch);
 }
 
-std::vector<QueuedLaunch> takeQueued(LaunchQueue& q)
-{
-    std::vector<QueuedLaunch> taken;
-    taken.swap(q.launches);
-    return taken;
-}
-
 void runWaiting()
 {
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> ready;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        ready = takeQueued(q);
+        ready = std::exchange(q.launches, {});
     }
     runLaunches(ready);
 }
 
-// The runtime's hook, before its calls that touch device memory. A call
-// that may see anywhere (a synchronisation) only reads.
-void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count, bool anywhere)
+// The runtime's hook, before its calls that touch device memory.
+void beforeRuntimeCall(const cpu_runtime::MemoryUse* uses, size_t count)
 {
     Access access;
-    access.anywhere = anywhere;
     for (size_t i = 0; i < count; ++i) access.add(Range::ofBytes(uses[i].begin, uses[i].bytes), uses[i].written);
     runWaiting();
-    restoreDue(access);
-    if (!anywhere) bookkeeping().clearZeroMasks(access);
+    restoreTouched(access);
+    bookkeeping().clearZeroMasks(access);
 }
 
 void installHook()
@@ -220,13 +215,13 @@ void enqueue(const QueuedLaunch& launch)
     bool runNow = false;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.launches.size() >= kFrameLaunches || kFrameOrder[q.launches.size()] != launch.launch.index())
-            earlier = takeQueued(q);
-        if (q.launches.empty() && !std::holds_alternative<CollisionLaunch>(launch.launch)) {
-            runNow = true;  // only a collision begins a frame
+        if (q.launches.size() >= kFrameLaunches || kFrameShape[q.launches.size()] != kindOf(launch))
+            earlier = std::exchange(q.launches, {});
+        if (q.launches.empty() && kindOf(launch) != kFrameShape[0]) {
+            runNow = true;  // only the frame's first kind begins one
         } else {
             q.launches.push_back(launch);
-            if (q.launches.size() == kFrameLaunches) frame = takeQueued(q);
+            if (q.launches.size() == kFrameLaunches) frame = std::exchange(q.launches, {});
         }
     }
     runLaunches(earlier);
@@ -236,17 +231,7 @@ void enqueue(const QueuedLaunch& launch)
 
 }  // namespace
 
-void queueCollision(const KernelSet& set, const CollisionLaunch& launch)
-{
-    enqueue({&set, launch});
-}
-
-void queueStreaming(const KernelSet& set, const StreamingLaunch& launch)
-{
-    enqueue({&set, launch});
-}
-
-void queueForceDecay(const KernelSet& set, const ForceDecayLaunch& launch)
+void queueLaunch(const KernelSet& set, const FrameLaunch& launch)
 {
     enqueue({&set, launch});
 }
@@ -264,7 +249,7 @@ void beforeLaunch(const Access& access)
 {
     installHook();
     runWaiting();
-    restoreDue(access);
+    restoreTouched(access);
     bookkeeping().clearZeroMasks(access);
 }
 
@@ -273,7 +258,8 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     installHook();
     // The drop writes only cells of the width x height grid, with exact
     // indices while the grid and its square of threads are small enough;
-    // direction-major distributions are due where they overlap the fields.
+    // direction-major distributions are restored where they overlap the
+    // fields.
     const unsigned long long cells = static_cast<unsigned long long>(std::max(width, 0)) * std::max(height, 0);
     const unsigned long long threadsX = cellsOf(dim3(grid.x), dim3(block.x));
     const unsigned long long threadsY = static_cast<unsigned long long>(grid.y) * block.y;
@@ -282,7 +268,7 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
     access.addFloats(fx, cells, kWrites);
     access.addFloats(fy, cells, kWrites);
     runWaiting();
-    restoreDue(access);
+    restoreTouched(access);
     if (access.anywhere || !indicesAreExact(threadsX) || !indicesAreExact(threadsY)) {
         bookkeeping().clearZeroMasks(Access::everywhere());
         return;
@@ -313,6 +299,11 @@ unsigned long long framePassesRun()
 unsigned long long cellOrderRestorations()
 {
     return bookkeeping().restorations();
+}
+
+unsigned long long frameLaunchesRunAlone()
+{
+    return launchesRunAlone.load();
 }
 
 FramePassTraffic framePassTraffic()

@@ -14,7 +14,7 @@ namespace CPU_KERNELS {
 // and the depths to h, both with streaming stores (the caller calls
 // cpu_runtime::finishCopiesBypassingCache() before they are read). Then
 // both force fields are decayed over the row. Returns how many force
-// segments (of both fields) it read and rewrote: those not known to hold
+// lines (of both fields) it read and rewrote: those not known to hold
 // only +0.0.
 int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* out);
 

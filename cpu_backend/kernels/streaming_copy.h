@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cpu_backend/kernels/kernel_set.h"
+#include "kernel_set.h"
 
 #include "cpu_backend/runtime/memory_copy.h"
 

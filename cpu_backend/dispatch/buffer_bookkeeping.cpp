@@ -50,12 +50,6 @@ Range DirectionMajorPair::streamedRange() const
     return Range::ofFloats(streamed, static_cast<unsigned long long>(width) * height * 9);
 }
 
-void DirectionMajorPair::restoreCellMajor() const
-{
-    // A pass ran on these arrays, so the streaming follows a stencil table.
-    set->restoreCellMajor(collided, streamed, width, height);
-}
-
 BufferBookkeeping& BufferBookkeeping::instance()
 {
     static BufferBookkeeping* bookkeeping = new BufferBookkeeping;
@@ -68,20 +62,20 @@ void BufferBookkeeping::holdDirectionMajor(const DirectionMajorPair& pair)
     directionMajor_.push_back(pair);
 }
 
-std::vector<DirectionMajorPair> BufferBookkeeping::takeDue(const Access& access)
+std::vector<DirectionMajorPair> BufferBookkeeping::takeTouched(const Access& access)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<DirectionMajorPair> due;
-    auto isDue = [&](const DirectionMajorPair& p) {
+    std::vector<DirectionMajorPair> touched;
+    auto isTouched = [&](const DirectionMajorPair& p) {
         return access.touches(p.collidedRange()) || access.touches(p.streamedRange());
     };
-    std::copy_if(directionMajor_.begin(), directionMajor_.end(), std::back_inserter(due), isDue);
-    directionMajor_.erase(std::remove_if(directionMajor_.begin(), directionMajor_.end(), isDue),
+    std::copy_if(directionMajor_.begin(), directionMajor_.end(), std::back_inserter(touched), isTouched);
+    directionMajor_.erase(std::remove_if(directionMajor_.begin(), directionMajor_.end(), isTouched),
                           directionMajor_.end());
-    return due;
+    return touched;
 }
 
-std::vector<DirectionMajorPair> BufferBookkeeping::takeDueBeforeFramePass(FramePass* pass)
+std::vector<DirectionMajorPair> BufferBookkeeping::takeTouchedByFramePass(FramePass* pass)
 {
     const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
     Access others;  // the pass's arrays other than its distributions
@@ -101,7 +95,7 @@ std::vector<DirectionMajorPair> BufferBookkeeping::takeDueBeforeFramePass(FrameP
     }
     others.addFloats(pass->f, cells * 9, true);
     others.addFloats(pass->fStream, cells * 9, true);
-    return takeDue(others);
+    return takeTouched(others);
 }
 
 unsigned long long BufferBookkeeping::restorations() const
@@ -109,19 +103,20 @@ unsigned long long BufferBookkeeping::restorations() const
     return restored_.load();
 }
 
-void BufferBookkeeping::restore(const std::vector<DirectionMajorPair>& due)
+void BufferBookkeeping::restore(const std::vector<DirectionMajorPair>& touched)
 {
-    for (const DirectionMajorPair& pair : due) pair.restoreCellMajor();
-    restored_.fetch_add(due.size());
+    // A pass ran on these arrays, so the streaming follows a stencil table.
+    for (const DirectionMajorPair& p : touched) p.set->restoreCellMajor(p.collided, p.streamed, p.width, p.height);
+    restored_.fetch_add(touched.size());
 }
 
 void BufferBookkeeping::ZeroMask::clear(const Range& written)
 {
     const Range own = range();
     if (!written.overlaps(own)) return;
-    constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);
-    const uintptr_t first = (std::max(written.begin, own.begin) - own.begin) / segmentBytes;
-    const uintptr_t end = (std::min(written.end, own.end) - own.begin + segmentBytes - 1) / segmentBytes;
+    constexpr uintptr_t lineBytes = kZeroMaskLineCells * sizeof(float);
+    const uintptr_t first = (std::max(written.begin, own.begin) - own.begin) / lineBytes;
+    const uintptr_t end = (std::min(written.end, own.end) - own.begin + lineBytes - 1) / lineBytes;
     std::fill(zero.begin() + static_cast<std::ptrdiff_t>(first), zero.begin() + static_cast<std::ptrdiff_t>(end), 0);
 }
 
@@ -139,13 +134,13 @@ void BufferBookkeeping::clearZeroMasks(const Access& access)
 
 void BufferBookkeeping::markZeroLocked(const Range& filled)
 {
-    constexpr uintptr_t segmentBytes = kZeroSegmentCells * sizeof(float);
+    constexpr uintptr_t lineBytes = kZeroMaskLineCells * sizeof(float);
     for (ZeroMask& mask : zeroMasks_) {
         const Range own = mask.range();
         if (!filled.overlaps(own)) continue;
-        mask.clear(filled);  // partly covered segments
-        const uintptr_t first = (std::max(filled.begin, own.begin) - own.begin + segmentBytes - 1) / segmentBytes;
-        const uintptr_t end = (std::min(filled.end, own.end) - own.begin) / segmentBytes;
+        mask.clear(filled);  // partly covered lines
+        const uintptr_t first = (std::max(filled.begin, own.begin) - own.begin + lineBytes - 1) / lineBytes;
+        const uintptr_t end = (std::min(filled.end, own.end) - own.begin) / lineBytes;
         if (first < end)
             std::fill(mask.zero.begin() + static_cast<std::ptrdiff_t>(first),
                       mask.zero.begin() + static_cast<std::ptrdiff_t>(end), 1);
@@ -154,7 +149,7 @@ void BufferBookkeeping::markZeroLocked(const Range& filled)
 
 void BufferBookkeeping::markFieldZero(const float* field, unsigned long long cells)
 {
-    if (cells % kZeroSegmentCells != 0 || !indicesAreExact(cells)) return;  // cleared as written already
+    if (cells % kZeroMaskLineCells != 0 || !indicesAreExact(cells)) return;  // cleared as written already
     std::lock_guard<std::mutex> lock(mutex_);
     zeroMaskOf(field, cells);
     markZeroLocked(Range::ofFloats(field, cells));
@@ -164,7 +159,7 @@ BufferBookkeeping::ZeroMask& BufferBookkeeping::zeroMaskOf(const float* field, u
 {
     for (ZeroMask& mask : zeroMasks_)
         if (mask.field == field && mask.cells == cells) return mask;
-    zeroMasks_.push_back({field, cells, std::vector<uint8_t>(cells / kZeroSegmentCells, 0)});
+    zeroMasks_.push_back({field, cells, std::vector<uint8_t>(cells / kZeroMaskLineCells, 0)});
     return zeroMasks_.back();
 }
 
@@ -178,7 +173,7 @@ void BufferBookkeeping::attachZeroMasks(FramePass* pass)
     for (ZeroMask& mask : zeroMasks_)
         if (!((mask.field == pass->fx || mask.field == pass->fy) && mask.cells == cells))
             for (const Range& range : written) mask.clear(range);
-    if (cells % kZeroSegmentCells != 0) return;
+    if (cells % kZeroMaskLineCells != 0) return;
     // Found or created after the clearing: a field is never its own.
     zeroMaskOf(pass->fx, cells);
     zeroMaskOf(pass->fy, cells);

@@ -71,8 +71,8 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
     }
 }
 
-// `collided` holds a frame's collided values direction-major, and
-// `streamed` is owed their streaming: writes the streaming into `streamed`
+// `collided` holds a frame's collided values direction-major, their
+// streaming into `streamed` deferred: writes the streaming into `streamed`
 // and puts `collided` back in cell order, as the frame's launches run one
 // by one leave them. False, having done nothing, where the streaming
 // kernel follows no stencil table.

@@ -8,7 +8,7 @@
 // each go in whole.
 #include "instruction_set_choice.h"
 
-#include "cpu_backend/frame_pass/frame_queue.h"
+#include "frame_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
 #include "kernels/stream.h"
 
@@ -41,7 +41,7 @@ void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const fl
     const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kCollision3", grid, block)) return;
-    cpu_kernels::queueCollision(set, {grid, block, f, fx, fy, h, fInitialized});
+    cpu_kernels::queueLaunch(set, cpu_kernels::CollisionLaunch{grid, block, f, fx, fy, h, fInitialized});
 }
 
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
@@ -49,7 +49,7 @@ void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
     const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kStream", grid, block, kStreamTileFloats * sizeof(float))) return;
-    cpu_kernels::queueStreaming(set, {grid, block, f, fStream});
+    cpu_kernels::queueLaunch(set, cpu_kernels::StreamingLaunch{grid, block, f, fStream});
 }
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
@@ -57,7 +57,7 @@ void launchIncrementForce(dim3 grid, dim3 block, float* force)
     const auto runtimeLock = cpu_runtime::lockRuntime();
     const KernelSet& set = activeKernelSet();
     if (!accept("kIncrementForce", grid, block)) return;
-    cpu_kernels::queueForceDecay(set, {grid, block, force});
+    cpu_kernels::queueLaunch(set, cpu_kernels::ForceDecayLaunch{grid, block, force});
 }
 
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,

@@ -12,23 +12,24 @@
 
 #include <cstdint>
 
-// A force field's cells in segments of 16 (one 64-byte line); the zero
+// A force field's cells in cache lines of 16 (64 bytes); the zero
 // mask says of each whether it holds only +0.0.
-constexpr int kZeroSegmentCells = 16;
+constexpr int kZeroMaskLineCells = 16;
 
 // What one pass does: f collided (depth to h), streamed into fStream, both
 // force fields decayed; the five arrays never overlap. The pass leaves the
-// collided values direction-major in f, and fStream owed their streaming.
+// collided values direction-major in f, their streaming into fStream
+// deferred.
 //
 // Where the collision's input comes from: with collidedInFStream, fStream
-// holds the previous frame's collided values direction-major and f is owed
-// their streaming (as the previous pass left them, with the two pointers
-// exchanged), and the pass pulls the streamed values from fStream; else f
+// holds the previous frame's collided values direction-major, their
+// streaming into f deferred (as the previous pass left them, with the two
+// pointers exchanged), and the pass pulls the streamed values from fStream; else f
 // holds the streamed values in cell order, as the launches leave them.
 //
-// Where a force field has a zero mask (one byte per segment, non-zero
+// Where a force field has a zero mask (one byte per line, non-zero
 // where it holds only +0.0), the pass neither reads nor writes the masked
-// segments, the collision taking +0.0 there, and updates the mask from
+// lines, the collision taking +0.0 there, and updates the mask from
 // the decay's results.
 struct FramePass {
     float* f = nullptr;

@@ -4,7 +4,7 @@
 // A pure permutation of floats: nothing is computed.
 #pragma once
 
-#include "cpu_backend/kernels/kernel_set.h"
+#include "kernel_set.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>

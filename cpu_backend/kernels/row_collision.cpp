@@ -17,43 +17,43 @@ namespace CPU_KERNELS {
 namespace {
 
 // A chunk's force component for the collision: the field itself where none
-// of the chunk's segments is known to hold only +0.0, zeros where all are,
-// else a copy with the known segments zeroed (their bits, unread).
-const float* chunkForces(const float* field, const uint8_t* zeroSegments, int count, float* staged)
+// of the chunk's lines is known to hold only +0.0, zeros where all are,
+// else a copy with the known lines zeroed (their bits, unread).
+const float* chunkForces(const float* field, const uint8_t* zeroLines, int count, float* staged)
 {
-    if (zeroSegments == nullptr) return field;
-    const int segments = count / kZeroSegmentCells;
+    if (zeroLines == nullptr) return field;
+    const int lines = count / kZeroMaskLineCells;
     int known = 0;
-    for (int s = 0; s < segments; ++s) known += zeroSegments[s];
+    for (int s = 0; s < lines; ++s) known += zeroLines[s];
     if (known == 0) return field;
-    if (known == segments) return kZeroForces;
-    for (int s = 0; s < segments; ++s)
-        for (int c = 0; c < kZeroSegmentCells; ++c)
-            staged[s * kZeroSegmentCells + c] = zeroSegments[s] ? 0.0f : field[s * kZeroSegmentCells + c];
+    if (known == lines) return kZeroForces;
+    for (int s = 0; s < lines; ++s)
+        for (int c = 0; c < kZeroMaskLineCells; ++c)
+            staged[s * kZeroMaskLineCells + c] = zeroLines[s] ? 0.0f : field[s * kZeroMaskLineCells + c];
     return staged;
 }
 
 // Decays cells first .. first + count - 1 of a force field, skipping the
-// segments known to hold only +0.0 (they would stay so) and noting those
-// whose results are all +0.0 now. Returns the segments it decayed.
-int decayCells(float* force, uint8_t* zeroSegments, size_t first, int count)
+// lines known to hold only +0.0 (they would stay so) and noting those
+// whose results are all +0.0 now. Returns the lines it decayed.
+int decayCells(float* force, uint8_t* zeroLines, size_t first, int count)
 {
     const int end = static_cast<int>(first) + count;
-    if (zeroSegments == nullptr) {
+    if (zeroLines == nullptr) {
         for (int i = static_cast<int>(first); i < end; ++i) decayForceCell(i, force);
-        return (count + kZeroSegmentCells - 1) / kZeroSegmentCells;
+        return (count + kZeroMaskLineCells - 1) / kZeroMaskLineCells;
     }
     int decayed = 0;
-    for (int s = 0; s < count / kZeroSegmentCells; ++s) {
-        if (zeroSegments[s]) continue;
+    for (int s = 0; s < count / kZeroMaskLineCells; ++s) {
+        if (zeroLines[s]) continue;
         ++decayed;
-        const int segmentStart = static_cast<int>(first) + s * kZeroSegmentCells;
+        const int lineStart = static_cast<int>(first) + s * kZeroMaskLineCells;
         uint32_t anyBits = 0;
-        for (int i = segmentStart; i < segmentStart + kZeroSegmentCells; ++i) {
+        for (int i = lineStart; i < lineStart + kZeroMaskLineCells; ++i) {
             decayForceCell(i, force);
             anyBits |= bitPatternOf(force[i]);
         }
-        zeroSegments[s] = anyBits == 0;  // +0.0 alone: -0.0 has its sign bit
+        zeroLines[s] = anyBits == 0;  // +0.0 alone: -0.0 has its sign bit
     }
     return decayed;
 }
@@ -64,10 +64,10 @@ int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* 
 {
     const int width = pass.width;
     const size_t first = static_cast<size_t>(y) * width;
-    // Segments of the zero masks start at multiples of 16 cells, as rows
+    // Lines of the zero masks start at multiples of 16 cells, as rows
     // and chunks do.
-    uint8_t* zeroX = pass.fxZeroMask == nullptr ? nullptr : pass.fxZeroMask + first / kZeroSegmentCells;
-    uint8_t* zeroY = pass.fyZeroMask == nullptr ? nullptr : pass.fyZeroMask + first / kZeroSegmentCells;
+    uint8_t* zeroX = pass.fxZeroMask == nullptr ? nullptr : pass.fxZeroMask + first / kZeroMaskLineCells;
+    uint8_t* zeroY = pass.fyZeroMask == nullptr ? nullptr : pass.fyZeroMask + first / kZeroMaskLineCells;
     const DirectionMajorRows around = pass.collidedInFStream
                                           ? directionMajorRowsAround(pass.fStream, width, pass.height, y)
                                           : DirectionMajorRows{};
@@ -87,11 +87,11 @@ int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* 
         if (rowAhead != nullptr)
             for (int k = 0; k < 9; ++k)
                 for (int c = 0; c < count; c += 16) __builtin_prefetch(rowAhead + k * width + x0 + c, 0, 2);
-        const int segment = x0 / kZeroSegmentCells;
+        const int line = x0 / kZeroMaskLineCells;
         const float* forceX =
-            chunkForces(pass.fx + first + x0, zeroX == nullptr ? nullptr : zeroX + segment, count, stagedX);
+            chunkForces(pass.fx + first + x0, zeroX == nullptr ? nullptr : zeroX + line, count, stagedX);
         const float* forceY =
-            chunkForces(pass.fy + first + x0, zeroY == nullptr ? nullptr : zeroY + segment, count, stagedY);
+            chunkForces(pass.fy + first + x0, zeroY == nullptr ? nullptr : zeroY + line, count, stagedY);
         auto load = [&](float* chunk) {
             if (pass.collidedInFStream)
                 pullChunk(stencil, around, y, x0, count, chunk);

@@ -1,22 +1,35 @@
 // Where the CPU launchers hand the frame pass their launches. A frame's
-// collision, streaming and two force decays wait here, as launches wait in
-// a GPU's stream; when all four of one frame have come, with the model's
-// shapes and arrays that do not overlap, they run as one FramePass. Any
-// other launch, and every runtime call that touches memory (through the
-// runtime's memory access hook, which the first launch installs), first
-// runs what waits, one launch at a time where it does not make a frame, and
-// restores the cell order of the distributions that a pass left
-// direction-major where the call could observe them.
+// launches (kFrameShape) wait here, as launches wait in a GPU's stream, and
+// run as one FramePass. Any other launch, and every runtime call that
+// touches memory (through the runtime's memory access hook, which the first
+// launch installs), first runs what waits, one launch at a time where it
+// does not make a frame, and restores the cell order of the distributions
+// that a pass left direction-major where the call touches them.
 #pragma once
 
 #include <initializer_list>
+#include <variant>
 
 #include "buffer_bookkeeping.h"
 #include "cpu_backend/kernels/kernel_set.h"
 
 namespace cpu_kernels {
 
+enum class LaunchKind { Collision, Streaming, ForceDecay };
+
+// The frame's shape: its launches in the order the model issues them
+// (advanceWater in app/simulation_step.cpp, model/step_launches.cpp), on
+// the model's grid and arrays. Between the streaming and the decays the
+// model swaps its two distribution pointers, so each pass continues from
+// the collided values that the pass before left direction-major. A step of
+// another shape runs launch by launch (frameLaunchesRunAlone counts them),
+// one without the swap restores the cell order every frame
+// (cellOrderRestorations): correct, but much slower.
+constexpr LaunchKind kFrameShape[] = {LaunchKind::Collision, LaunchKind::Streaming, LaunchKind::ForceDecay,
+                                      LaunchKind::ForceDecay};
+
 struct CollisionLaunch {
+    static constexpr LaunchKind kind = LaunchKind::Collision;
     dim3 grid;
     dim3 block;
     float* f;
@@ -27,6 +40,7 @@ struct CollisionLaunch {
 };
 
 struct StreamingLaunch {
+    static constexpr LaunchKind kind = LaunchKind::Streaming;
     dim3 grid;
     dim3 block;
     const float* f;
@@ -34,14 +48,14 @@ struct StreamingLaunch {
 };
 
 struct ForceDecayLaunch {
+    static constexpr LaunchKind kind = LaunchKind::ForceDecay;
     dim3 grid;
     dim3 block;
     float* force;
 };
 
-void queueCollision(const KernelSet& set, const CollisionLaunch& launch);
-void queueStreaming(const KernelSet& set, const StreamingLaunch& launch);
-void queueForceDecay(const KernelSet& set, const ForceDecayLaunch& launch);
+using FrameLaunch = std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch>;
+void queueLaunch(const KernelSet& set, const FrameLaunch& launch);
 
 // An array that a one-dimensional launch reads or writes, one value a cell.
 struct CellArray {
@@ -69,10 +83,12 @@ void afterForcesCleared(const float* fx, const float* fy, unsigned long long cel
 
 // Since the process started, for the benchmark and tests (the arrays read
 // the same either way wherever they can be observed): frame passes run,
-// restorations of the cell order, and the memory the passes moved (bytes
-// read plus written in their five arrays, and the cells of their grids).
+// restorations of the cell order, launches of the frame's kinds that ran
+// one by one (not in a pass), and the memory the passes moved (bytes read
+// plus written in their five arrays, and the cells of their grids).
 unsigned long long framePassesRun();
 unsigned long long cellOrderRestorations();
+unsigned long long frameLaunchesRunAlone();
 struct FramePassTraffic {
     unsigned long long bytes;
     unsigned long long cells;
