@@ -6,7 +6,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # Debian packages the build and the tests need.
 required_packages=(
     build-essential cmake pkg-config python3
-    libglfw3-dev python3-glad libgl-dev libopengl-dev libx11-dev libpng-dev
+    libglfw3-dev python3-glad libgl-dev libopengl-dev libx11-dev libpng-dev libimgui-dev
     libegl-dev libegl-mesa0
     libgtest-dev libgmock-dev
     xvfb xauth mesa-utils xdotool
