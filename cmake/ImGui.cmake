@@ -12,6 +12,11 @@
 set(SHALLOW_WATER_IMGUI_SOURCE "" CACHE PATH "Dear ImGui source tree to compile instead of the system's library")
 
 if(SHALLOW_WATER_IMGUI_SOURCE)
+    if(NOT EXISTS "${SHALLOW_WATER_IMGUI_SOURCE}/imgui.cpp" OR
+       NOT EXISTS "${SHALLOW_WATER_IMGUI_SOURCE}/backends/imgui_impl_glfw.cpp")
+        message(FATAL_ERROR "SHALLOW_WATER_IMGUI_SOURCE (${SHALLOW_WATER_IMGUI_SOURCE}) is not a Dear ImGui "
+                            "source tree: it lacks imgui.cpp or backends/imgui_impl_glfw.cpp")
+    endif()
     set(imgui_include_dir "${SHALLOW_WATER_IMGUI_SOURCE}")
     set(imgui_backend_dir "${SHALLOW_WATER_IMGUI_SOURCE}/backends")
     set(imgui_core_sources
@@ -20,6 +25,7 @@ if(SHALLOW_WATER_IMGUI_SOURCE)
         "${SHALLOW_WATER_IMGUI_SOURCE}/imgui_tables.cpp"
         "${SHALLOW_WATER_IMGUI_SOURCE}/imgui_widgets.cpp")
     set(imgui_core_libraries "")
+    set(imgui_license_sources "imgui.txt=${SHALLOW_WATER_IMGUI_SOURCE}/LICENSE.txt")
 else()
     find_path(IMGUI_INCLUDE_DIR imgui.h PATH_SUFFIXES imgui)
     find_library(IMGUI_LIBRARY NAMES libimgui.a imgui)
@@ -34,7 +40,22 @@ else()
     set(imgui_backend_dir "${IMGUI_BACKEND_DIR}")
     set(imgui_core_sources "")
     set(imgui_core_libraries "${IMGUI_LIBRARY}" "${STB_LIBRARY}")
+    set(imgui_license_sources "imgui.txt=/usr/share/doc/libimgui-dev/copyright"
+                              "stb.txt=/usr/share/doc/libstb-dev/copyright")
 endif()
+
+# The licence texts of what imgui_panel links in statically, copied under
+# the names the packages give them (cmake/Packaging.cmake installs them).
+set(SHALLOW_WATER_IMGUI_LICENSES "")
+foreach(entry IN LISTS imgui_license_sources)
+    string(REGEX MATCH "^([^=]+)=(.*)$" _ "${entry}")
+    if(EXISTS "${CMAKE_MATCH_2}")
+        configure_file("${CMAKE_MATCH_2}" "${CMAKE_BINARY_DIR}/licenses/${CMAKE_MATCH_1}" COPYONLY)
+        list(APPEND SHALLOW_WATER_IMGUI_LICENSES "${CMAKE_BINARY_DIR}/licenses/${CMAKE_MATCH_1}")
+    else()
+        message(WARNING "No licence text ${CMAKE_MATCH_2}: a package made from this build lacks it")
+    endif()
+endforeach()
 
 add_library(imgui_panel STATIC
     ${imgui_core_sources}

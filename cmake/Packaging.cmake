@@ -19,10 +19,11 @@ install(FILES README.md LICENSE DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 install(DIRECTORY docs/ DESTINATION "${CMAKE_INSTALL_DOCDIR}/docs" FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 if(WIN32)
-    # GLFW, zlib, libpng and the MinGW-w64 runtime are linked into the
-    # programs: their licences travel with them. scripts/windows-check puts
-    # the texts in share/licenses of the libraries' prefix.
-    set(static_licenses glfw.txt zlib.txt libpng.txt mingw-w64-runtime.txt)
+    # GLFW, zlib, libpng, Dear ImGui and the MinGW-w64 runtime are linked
+    # into the programs: their licences travel with them.
+    # scripts/windows-check puts the texts in share/licenses of the
+    # libraries' prefix.
+    set(static_licenses glfw.txt zlib.txt libpng.txt imgui.txt mingw-w64-runtime.txt)
     foreach(license IN LISTS static_licenses)
         set(license_file "")
         foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
@@ -40,6 +41,10 @@ if(WIN32)
     # The note on running the programs, with Windows line ends, at the top.
     configure_file(docs/windows-package.txt "${CMAKE_BINARY_DIR}/README.txt" NEWLINE_STYLE CRLF)
     install(FILES "${CMAKE_BINARY_DIR}/README.txt" DESTINATION .)
+elseif(SHALLOW_WATER_IMGUI_LICENSES)
+    # The other libraries are shared ones here: Dear ImGui (with Debian's
+    # stb under it) alone is linked in (cmake/ImGui.cmake).
+    install(FILES ${SHALLOW_WATER_IMGUI_LICENSES} DESTINATION "${CMAKE_INSTALL_DOCDIR}/licenses")
 endif()
 
 set(CPACK_PACKAGE_NAME shallow-water)
