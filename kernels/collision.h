@@ -35,11 +35,28 @@ SW_DEVICE float movingEquilibrium(float h, float u, float v, float q, float G, f
     return subRounded(base, mulRounded(q, divideFor<6, 24>(diagonal, h)));
 }
 
+// The relaxation's two weights: omega for the equilibrium, 1 - omega for
+// the value it replaces.
+struct Relaxation {
+    float omega;
+    float oneMinusOmega;
+};
+
+// The weights of the relaxation factor c_omega as it is now. A setting may
+// change c_omega between launches, never during one; the CPU backend reads
+// it once per chunk of cells rather than once per cell, since its stores of
+// collided values could otherwise alias the global in the compiler's view.
+SW_DEVICE Relaxation currentRelaxation()
+{
+    const float omega = c_omega;
+    return Relaxation{omega, 1.0f - omega};
+}
+
 // Relaxation toward the equilibrium plus the force term of one direction.
-SW_DEVICE float relaxWithForce(float p, float feq, float omega, float oneMinusOmega, float Fx, float Fy, float ex,
+SW_DEVICE float relaxWithForce(float p, float feq, const Relaxation& relaxation, float Fx, float Fy, float ex,
                                float ey, float forceWeight)
 {
-    const float relaxed = fusedMulAdd(feq, omega, p * oneMinusOmega);
+    const float relaxed = fusedMulAdd(feq, relaxation.omega, p * relaxation.oneMinusOmega);
     const float force = fusedMulAdd(Fx, ex, Fy * ey);
     return fusedMulAdd(force, forceWeight, relaxed);
 }
@@ -49,8 +66,9 @@ SW_DEVICE float relaxWithForce(float p, float feq, float omega, float oneMinusOm
 // the first step, which starts from still water), then overwritten. The
 // GPU passes a pointer to the cell's nine values; the CPU backend may pass
 // a view into a transposed copy of a block's cells.
+// `relaxation` is currentRelaxation(), read by the caller.
 template <typename CellValues>
-SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitialized)
+SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitialized, const Relaxation& relaxation)
 {
     float depth = kInitialDepth;
     float u = 0.0f;
@@ -84,18 +102,16 @@ SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitial
         for (int k = 0; k < 9; ++k) p[k] = feq[k];
     }
 
-    const float omega = c_omega;
-    const float oneMinusOmega = 1.0f - omega;
     const float moving = 1.0f / 6.0f;
-    values[0] = relaxWithForce(p[0], feq[0], omega, oneMinusOmega, Fx, Fy, c_ex0, c_ey0, 0.0f);
-    values[1] = relaxWithForce(p[1], feq[1], omega, oneMinusOmega, Fx, Fy, c_ex1, c_ey1, moving);
-    values[2] = relaxWithForce(p[2], feq[2], omega, oneMinusOmega, Fx, Fy, c_ex2, c_ey2, moving);
-    values[3] = relaxWithForce(p[3], feq[3], omega, oneMinusOmega, Fx, Fy, c_ex3, c_ey3, moving);
-    values[4] = relaxWithForce(p[4], feq[4], omega, oneMinusOmega, Fx, Fy, c_ex4, c_ey4, moving);
-    values[5] = relaxWithForce(p[5], feq[5], omega, oneMinusOmega, Fx, Fy, c_ex5, c_ey5, moving);
-    values[6] = relaxWithForce(p[6], feq[6], omega, oneMinusOmega, Fx, Fy, c_ex6, c_ey6, moving);
-    values[7] = relaxWithForce(p[7], feq[7], omega, oneMinusOmega, Fx, Fy, c_ex7, c_ey7, moving);
-    values[8] = relaxWithForce(p[8], feq[8], omega, oneMinusOmega, Fx, Fy, c_ex8, c_ey8, moving);
+    values[0] = relaxWithForce(p[0], feq[0], relaxation, Fx, Fy, c_ex0, c_ey0, 0.0f);
+    values[1] = relaxWithForce(p[1], feq[1], relaxation, Fx, Fy, c_ex1, c_ey1, moving);
+    values[2] = relaxWithForce(p[2], feq[2], relaxation, Fx, Fy, c_ex2, c_ey2, moving);
+    values[3] = relaxWithForce(p[3], feq[3], relaxation, Fx, Fy, c_ex3, c_ey3, moving);
+    values[4] = relaxWithForce(p[4], feq[4], relaxation, Fx, Fy, c_ex4, c_ey4, moving);
+    values[5] = relaxWithForce(p[5], feq[5], relaxation, Fx, Fy, c_ex5, c_ey5, moving);
+    values[6] = relaxWithForce(p[6], feq[6], relaxation, Fx, Fy, c_ex6, c_ey6, moving);
+    values[7] = relaxWithForce(p[7], feq[7], relaxation, Fx, Fy, c_ex7, c_ey7, moving);
+    values[8] = relaxWithForce(p[8], feq[8], relaxation, Fx, Fy, c_ex8, c_ey8, moving);
     return depth;
 }
 
@@ -108,7 +124,7 @@ SW_DEVICE int collisionCellIndex(const ThreadIndex& t)
 
 SW_DEVICE void collisionCell(int i, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
-    h[i] = collideCell(f + mul24(i, 9), fx[i], fy[i], fInitialized);
+    h[i] = collideCell(f + mul24(i, 9), fx[i], fy[i], fInitialized, currentRelaxation());
 }
 
 SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, const float* fy, float* h,

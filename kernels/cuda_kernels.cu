@@ -85,3 +85,15 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
 {
     kHeightMapToTexture<<<grid, block>>>(h, pixels);
 }
+
+cudaError_t writeRelaxationFactor(float omega)
+{
+    return cudaMemcpyToSymbol(c_omega, &omega, sizeof omega);
+}
+
+cudaError_t writeDepthRange(float blackDepth, float whiteDepth)
+{
+    const cudaError_t status = cudaMemcpyToSymbol(c_minHeight, &blackDepth, sizeof blackDepth);
+    if (status != cudaSuccess) return status;
+    return cudaMemcpyToSymbol(c_maxHeight, &whiteDepth, sizeof whiteDepth);
+}

@@ -1,5 +1,6 @@
 // kHeightMapToTexture: depth to an opaque grey pixel word, black at
-// c_minHeight, white at c_maxHeight; bytes c, c, c, 255 in memory.
+// c_minHeight, white at c_maxHeight (both settable); bytes c, c, c, 255 in
+// memory.
 //
 // CPU specialisation: cpu_backend/kernels/simple_kernels.cpp writes each block's
 // pixels through a small buffer with streaming stores.
@@ -8,10 +9,22 @@
 #include "device_constants.h"
 #include "kernel_support.h"
 
-SW_DEVICE unsigned int depthToPixel(float d)
+// The depths drawn black and white, c_minHeight and c_maxHeight as they are
+// now (a setting may change them between launches, never during one).
+struct DepthRange {
+    float black;
+    float white;
+};
+
+SW_DEVICE DepthRange currentDepthRange()
 {
-    const float lo = c_minHeight;
-    const float hi = c_maxHeight;
+    return DepthRange{c_minHeight, c_maxHeight};
+}
+
+SW_DEVICE unsigned int depthToPixel(float d, const DepthRange& range)
+{
+    const float lo = range.black;
+    const float hi = range.white;
     // Black below the range and for NaN, white above it. Every operation
     // runs for every depth and the result is selected, rather than branched
     // to, so that the CPU backend's loops over cells vectorise; the scaled
@@ -24,12 +37,13 @@ SW_DEVICE unsigned int depthToPixel(float d)
     return 0xFF000000u | (c << 16) | (c << 8) | c;
 }
 
-SW_DEVICE void heightMapCell(int i, const float* h, unsigned int* pixels)
+// `range` is currentDepthRange(), read by the caller.
+SW_DEVICE void heightMapCell(int i, const float* h, unsigned int* pixels, const DepthRange& range)
 {
-    pixels[i] = depthToPixel(h[i]);
+    pixels[i] = depthToPixel(h[i], range);
 }
 
 SW_DEVICE void heightMapThread(const ThreadIndex& t, const float* h, unsigned int* pixels)
 {
-    heightMapCell(cellIndex1D(t), h, pixels);
+    heightMapCell(cellIndex1D(t), h, pixels, currentDepthRange());
 }

@@ -14,3 +14,11 @@ void launchIncrementForce(dim3 grid, dim3 block, float* force);
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                     int height);
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
+
+// Writers of the settable device constants (device_constants.h), ordered
+// on the default stream like the launches: every launch issued before runs
+// with the old values, every later one with the new. Each returns the
+// runtime's status of its copy (a failure is also the last error). Defined
+// next to the launchers, where the constants' symbols are.
+cudaError_t writeRelaxationFactor(float omega);
+cudaError_t writeDepthRange(float blackDepth, float whiteDepth);

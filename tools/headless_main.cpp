@@ -23,6 +23,7 @@
 #include "png_image.h"
 #include "headless_options.h"
 #include "kernels/device_constants.h"
+#include "model/device_settings.h"
 #include "model/water_model.h"
 #include "progress_line.h"
 #include "terminal.h"
@@ -173,6 +174,9 @@ static int runHeadless(int argc, char** argv)
 
     HeadlessSession session;
     if (!session.create()) return 1;
+    // The device constants' settings, before the first launch that reads them.
+    if (options.relaxation && !setRelaxationFactor(*options.relaxation)) return 1;
+    if (options.depthRange && !setDepthRange(options.depthRange->black, options.depthRange->white)) return 1;
     if (options.bench) return session.bench(options.frames) ? 0 : 1;
 
     // A stop signal from now on ends the run without writing anything. (The

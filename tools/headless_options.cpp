@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/device_settings.h"
+
 namespace {
 
 // A whole number from 1 to `largest`, in decimal and nothing else.
@@ -32,6 +34,17 @@ bool parseSetting(const char* text, float lowest, float highest, float* setting)
     return true;
 }
 
+// Two numbers separated by one comma, each as parseSetting takes it
+// (within the widest range; the caller checks them together).
+bool parseNumberPair(const std::string& text, float* first, float* second)
+{
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    constexpr float kAny = 3.0e38f;
+    return parseSetting(text.substr(0, comma).c_str(), -kAny, kAny, first) &&
+           parseSetting(text.substr(comma + 1).c_str(), -kAny, kAny, second);
+}
+
 // Splits "--name=value" into its name and value; other arguments have no
 // inline value.
 bool splitInlineValue(const std::string& argument, std::string* name, std::string* value)
@@ -50,7 +63,7 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
     std::fprintf(stream,
                  "Usage: %s [--frames N] [--checksum] [--volume] [--png FILE] [--video FILE [--fps N]]\n"
                  "          [--steps-per-frame N] [--no-rain] [--rain-chance P] [--drop-radius R]\n"
-                 "          [--drop-strength S]\n"
+                 "          [--drop-strength S] [--relaxation W] [--depth-range BLACK,WHITE]\n"
                  "       %s --bench [--frames N]\n"
                  "Runs the water simulation without a window.\n"
                  "  --frames N   number of frames to run (default 600)\n"
@@ -67,6 +80,10 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  "               0 to %g (default 0.1)\n"
                  "  --drop-radius R  the drops' radius in cells, %g to %g (default %g)\n"
                  "  --drop-strength S  the drops' push, -%g to %g (default %g)\n"
+                 "  --relaxation W  the collision's relaxation factor, %g to %g (default %.7g); lower\n"
+                 "               is more viscous\n"
+                 "  --depth-range BLACK,WHITE  the depths the image draws black and white, with\n"
+                 "               0 < BLACK < WHITE <= %g (default %g,%g)\n"
                  "  --bench      time each kernel and the whole frame against the memory bandwidth\n"
                  "               (median of N frames, default %d); no other output\n"
                  "  --help       show this text\n"
@@ -80,7 +97,10 @@ void printHeadlessUsage(std::FILE* stream, const char* program)
                  static_cast<double>(kSmallestDropRadius),
                  static_cast<double>(kLargestDropRadius), static_cast<double>(kDropRadius),
                  static_cast<double>(kStrongestDrop), static_cast<double>(kStrongestDrop),
-                 static_cast<double>(kDropStrength), kDefaultBenchFrames);
+                 static_cast<double>(kDropStrength), static_cast<double>(kSmallestRelaxation),
+                 static_cast<double>(kLargestRelaxation), static_cast<double>(kDefaultRelaxation),
+                 static_cast<double>(kDeepestDrawnDepth), static_cast<double>(kDefaultBlackDepth),
+                 static_cast<double>(kDefaultWhiteDepth), kDefaultBenchFrames);
 }
 
 CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOptions* options)
@@ -155,13 +175,34 @@ CommandLine parseHeadlessOptions(int argc, const char* const* argv, HeadlessOpti
                 return invalid(name + " takes a number from " + range + ", not '" + value + "'");
             }
             settingGiven = true;
+        } else if (name == "--relaxation") {
+            float omega = 0.0f;
+            if (!takeValue() || !parseSetting(value.c_str(), kSmallestRelaxation, kLargestRelaxation, &omega)) {
+                char range[64];
+                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(kSmallestRelaxation),
+                              static_cast<double>(kLargestRelaxation));
+                return invalid("--relaxation takes a number from " + std::string(range) + ", not '" + value + "'");
+            }
+            options->relaxation = omega;
+            settingGiven = true;
+        } else if (name == "--depth-range") {
+            HeadlessOptions::DepthRange range{};
+            if (!takeValue() || !parseNumberPair(value, &range.black, &range.white) ||
+                !isSettableDepthRange(range.black, range.white)) {
+                char band[64];
+                std::snprintf(band, sizeof band, "0 < BLACK < WHITE <= %g", static_cast<double>(kDeepestDrawnDepth));
+                return invalid("--depth-range takes two depths BLACK,WHITE with " + std::string(band) + ", not '" +
+                               value + "'");
+            }
+            options->depthRange = range;
+            settingGiven = true;
         } else {
             return invalid("unknown option '" + argument + "'");
         }
     }
     if (options->bench && settingGiven)
-        return invalid("--bench times the program's own frame: it cannot be combined with the rain's or the "
-                       "steps' settings");
+        return invalid("--bench times the program's own frame: it cannot be combined with the rain's, the "
+                       "steps' or the device constants' settings");
     if (options->bench && (options->checksum || options->volume || !options->pngPath.empty() ||
                            !options->videoPath.empty()))
         return invalid("--bench only times the kernels: it cannot be combined with --checksum, --volume, --png or "

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/simulation_step.h"
@@ -19,6 +20,14 @@ struct HeadlessOptions {
     int videoFps = kDefaultVideoFps;    // frames a second of that video
     int stepsPerFrame = 1;  // simulation steps between two frames' outputs
     RainSettings rain;      // the rain of every step
+    // Device constants to write once the model exists (model/device_settings.h);
+    // none given: the kernels keep their initial values and nothing is written.
+    std::optional<float> relaxation;  // the collision's relaxation factor
+    struct DepthRange {
+        float black;
+        float white;
+    };
+    std::optional<DepthRange> depthRange;  // the depths the image draws black and white
 };
 
 // The most steps a frame may take.

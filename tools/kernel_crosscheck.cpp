@@ -23,6 +23,7 @@
 #include "app/standard_output.h"
 #include "app/version_line.h"
 #include "kernels/kernel_launch.h"
+#include "model/device_settings.h"
 #include "model/water_model.h"
 
 namespace {
@@ -82,6 +83,9 @@ public:
             }
         }
     }
+
+    // A device constant's setting, which prints its own failure.
+    void set(bool written) { failed_ = failed_ || !written; }
 
     bool failed() const { return failed_ || cudaGetLastError() != cudaSuccess; }
 
@@ -168,6 +172,19 @@ static int runCrosscheck(int argc, char** argv)
     check.report("collide-f", g, kCells * 9);
     check.report("collide-h", h, kCells);
 
+    // Another relaxation factor, written between two collisions of the same
+    // values without a synchronisation: the first still has the factor it was
+    // launched with (its hash is collide-f's), the second the new one.
+    float* collidedBefore = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
+    float* collidedAfter = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
+    float* depthAfter = check.upload(std::vector<float>(kCells, 0.0f));
+    launchCollision3(cellGrid, cellBlock, collidedBefore, forceX, forceY, depthAfter, true);
+    check.set(setRelaxationFactor(1.1f));
+    launchCollision3(cellGrid, cellBlock, collidedAfter, forceX, forceY, depthAfter, true);
+    check.report("collide-before-set-f", collidedBefore, kCells * 9);
+    check.report("collide-set-omega-f", collidedAfter, kCells * 9);
+    check.set(setRelaxationFactor(kDefaultRelaxation));
+
     float* streamed = check.upload(std::vector<float>(kCells * 9, 0.0f));
     launchStream(dim3(kWidth / 16, kHeight / 16), dim3(18, 18), g, streamed);
     check.report("stream", streamed, kCells * 9);
@@ -198,6 +215,12 @@ static int runCrosscheck(int argc, char** argv)
     uint32_t* pixels = check.upload(std::vector<uint32_t>(kCells, 0u));
     launchHeightMapToTexture(cellGrid, cellBlock, depth, pixels);
     check.report("pixels", pixels, kCells);
+    // The same depths drawn with a narrower range, then the default again.
+    check.set(setDepthRange(0.0497f, 0.0501f));
+    uint32_t* rangePixels = check.upload(std::vector<uint32_t>(kCells, 0u));
+    launchHeightMapToTexture(cellGrid, cellBlock, depth, rangePixels);
+    check.set(setDepthRange(kDefaultBlackDepth, kDefaultWhiteDepth));
+    check.report("pixels-set-range", rangePixels, kCells);
 
     // A model run with a drop every fourth step.
     WaterModel* model = createWaterModel(options.modelWidth, options.modelHeight);

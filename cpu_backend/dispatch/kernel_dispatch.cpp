@@ -8,8 +8,11 @@
 // each go in whole.
 #include "instruction_set_choice.h"
 
+#include <cuda_runtime.h>
+
 #include "frame_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
+#include "kernels/device_constants.h"
 #include "kernels/stream.h"
 
 using cpu_kernels::activeKernelSet;
@@ -77,4 +80,18 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
     if (!accept("kHeightMapToTexture", grid, block)) return;
     cpu_kernels::beforeLaunch(cellLaunchAccess(grid, block, {{h, kReads}, {pixels, kWrites}}));
     set.heightMapToTexture(grid, block, h, pixels);
+}
+
+// The copies run what waits in the frame queue first (the runtime's memory
+// access hook), so a queued collision keeps the factor it was launched with.
+cudaError_t writeRelaxationFactor(float omega)
+{
+    return cudaMemcpyToSymbol(c_omega, &omega, sizeof omega);
+}
+
+cudaError_t writeDepthRange(float blackDepth, float whiteDepth)
+{
+    const cudaError_t status = cudaMemcpyToSymbol(c_minHeight, &blackDepth, sizeof blackDepth);
+    if (status != cudaSuccess) return status;
+    return cudaMemcpyToSymbol(c_maxHeight, &whiteDepth, sizeof whiteDepth);
 }

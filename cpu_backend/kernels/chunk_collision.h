@@ -39,9 +39,12 @@ template <bool fInitialized, bool forcesZero>
                                                      const float* __restrict forceY, float* __restrict depths,
                                                      int count)
 {
+    // Read once for the chunk: the relaxation factor is a global the loop's
+    // stores could alias.
+    const Relaxation relaxation = currentRelaxation();
     for (int c = 0; c < count; ++c)
         depths[c] = collideCell(TransposedCell{chunk + c}, forcesZero ? 0.0f : forceX[c],
-                                forcesZero ? 0.0f : forceY[c], fInitialized);
+                                forcesZero ? 0.0f : forceY[c], fInitialized, relaxation);
 }
 
 // A chunk's forces where all its lines are known to hold only +0.0.

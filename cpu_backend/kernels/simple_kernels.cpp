@@ -97,8 +97,9 @@ void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* 
     // and sent on with streaming stores: the target's lines are then never
     // read first, a third less memory traffic.
     constexpr unsigned kStagedWords = 1024;  // the most threads a block may have
+    const DepthRange range = currentDepthRange();  // read once for the launch
     if (!coversCellsInOrder(grid, block) || block.x > kStagedWords) {
-        runOneCellPerThread(grid, block, cellOfThread, [=](int i) { heightMapCell(i, h, pixels); });
+        runOneCellPerThread(grid, block, cellOfThread, [=](int i) { heightMapCell(i, h, pixels, range); });
         return;
     }
     const int cells = static_cast<int>(block.x);
@@ -106,7 +107,7 @@ void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* 
         unsigned int words[kStagedWords];
         for (size_t b = firstBlock; b < endBlock; ++b) {
             const int first = static_cast<int>(b) * cells;
-            for (int i = 0; i < cells; ++i) heightMapCell(i, h + first, words);
+            for (int i = 0; i < cells; ++i) heightMapCell(i, h + first, words, range);
             copyWithStreamingStores(pixels + first, words, static_cast<size_t>(cells) * sizeof(unsigned int));
         }
         cpu_runtime::finishCopiesBypassingCache();

@@ -328,6 +328,56 @@ cudaError_t cudaMemset(void* devPtr, int value, size_t count)
     return cudaSuccess;
 }
 
+namespace cpu_runtime {
+namespace {
+
+// The checks of a copy between a symbol and `other` (the source of a copy
+// to the symbol, the target of one from it), after the call's status: the
+// direction, the range within the symbol, and `other` on the side the
+// direction names.
+cudaError_t symbolCopyStatus(size_t symbolBytes, const void* other, size_t count, size_t offset, cudaMemcpyKind kind,
+                             cudaMemcpyKind hostKind)
+{
+    if (kind != hostKind && kind != cudaMemcpyDeviceToDevice && kind != cudaMemcpyDefault)
+        return recordStatus(cudaErrorInvalidMemcpyDirection);
+    if (offset > symbolBytes || count > symbolBytes - offset) return recordStatus(cudaErrorInvalidValue);
+    if (count == 0) return cudaSuccess;
+    if (other == nullptr || (kind == cudaMemcpyDeviceToDevice && !isDeviceRange(other, count)))
+        return recordStatus(cudaErrorInvalidValue);
+    return cudaSuccess;
+}
+
+}  // namespace
+
+// A symbol is host memory that no kernel's bookkeeping knows; telling the
+// hook of the copy runs every launch still waiting, so that none of them
+// sees the new value, as none would on a GPU.
+cudaError_t copyToSymbol(void* symbol, size_t symbolBytes, const void* src, size_t count, size_t offset,
+                         cudaMemcpyKind kind)
+{
+    const auto runtimeLock = lockRuntime();
+    beforeAccess({{symbol, symbolBytes, true}, {src, count, false}});
+    cudaError_t status = callStatus("cudaMemcpyToSymbol");
+    if (status == cudaSuccess) status = symbolCopyStatus(symbolBytes, src, count, offset, kind, cudaMemcpyHostToDevice);
+    if (status != cudaSuccess || count == 0) return status;
+    std::memcpy(static_cast<char*>(symbol) + offset, src, count);
+    return cudaSuccess;
+}
+
+cudaError_t copyFromSymbol(void* dst, const void* symbol, size_t symbolBytes, size_t count, size_t offset,
+                           cudaMemcpyKind kind)
+{
+    const auto runtimeLock = lockRuntime();
+    beforeAccess({{dst, count, true}, {symbol, symbolBytes, false}});
+    cudaError_t status = callStatus("cudaMemcpyFromSymbol");
+    if (status == cudaSuccess) status = symbolCopyStatus(symbolBytes, dst, count, offset, kind, cudaMemcpyDeviceToHost);
+    if (status != cudaSuccess || count == 0) return status;
+    std::memcpy(dst, static_cast<const char*>(symbol) + offset, count);
+    return cudaSuccess;
+}
+
+}  // namespace cpu_runtime
+
 // Recording an event first lets the hook run every waiting launch, so an event is just the
 // time it was recorded: the time by which all earlier work had finished.
 struct CUevent_st {

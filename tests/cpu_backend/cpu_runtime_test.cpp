@@ -10,8 +10,10 @@
 #include <thread>
 
 #include "app/simulation_step.h"
+#include "cpu_backend/dispatch/frame_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
 #include "cpu_backend/runtime/large_pages.h"
+#include "kernels/device_constants.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/kernel_support.h"
 #include "model/water_model.h"
@@ -159,6 +161,117 @@ TEST_F(CpuRuntime, DeviceToDeviceCopiesAtAnyAlignmentTouchOnlyTheirTarget)
             }
     cudaFree(a);
     cudaFree(b);
+}
+
+// A copy to a symbol is ordered after every launch issued before it, as on
+// a GPU: a collision waiting in the frame queue runs with the factor it was
+// launched with, which a run that synchronises before the copy shows.
+TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
+{
+    DefaultSettingsAfterwards restore;
+    constexpr int kCells = 2 * 576;
+    std::vector<float> values(kCells * 9);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = 0.0056f * (1.0f + 0.01f * static_cast<float>(i % 17));
+    float* f = nullptr;
+    float* forces = nullptr;
+    float* h = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&f), values.size() * sizeof(float)), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&forces), kCells * sizeof(float)), cudaSuccess);
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&h), kCells * sizeof(float)), cudaSuccess);
+    ASSERT_EQ(cudaMemset(forces, 0, kCells * sizeof(float)), cudaSuccess);
+    const float other = 1.5f;
+    // The collision, then the copy: synchronised in between, or not.
+    const auto collideThenSet = [&](bool synchronise) {
+        EXPECT_EQ(cudaMemcpyToSymbol(c_omega, &kInitialRelaxationFactor), cudaSuccess);
+        writeDevice(f, values);
+        const unsigned long long alone = cpu_kernels::frameLaunchesRunAlone();
+        launchCollision3(dim3(2), dim3(576), f, forces, forces, h, true);
+        EXPECT_EQ(cpu_kernels::frameLaunchesRunAlone(), alone) << "the collision waits in the queue";
+        if (synchronise) {
+            EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
+        }
+        EXPECT_EQ(cudaMemcpyToSymbol(c_omega, &other, sizeof other), cudaSuccess);
+        EXPECT_EQ(cpu_kernels::frameLaunchesRunAlone(), alone + 1) << "the collision ran before the copy";
+        EXPECT_EQ(c_omega, other);
+        return readDevice(f, values.size());
+    };
+    const std::vector<float> synchronised = collideThenSet(true);
+    const std::vector<float> queued = collideThenSet(false);
+    EXPECT_TRUE(sameBits(queued, synchronised, 576, 9));
+    // The factor set before the launch does change the result.
+    writeDevice(f, values);
+    launchCollision3(dim3(2), dim3(576), f, forces, forces, h, true);
+    EXPECT_FALSE(sameBits(readDevice(f, values.size()), synchronised, 576, 9));
+    cudaFree(f);
+    cudaFree(forces);
+    cudaFree(h);
+}
+
+// The copies' ranges within the symbol, directions and errors, as the CUDA
+// runtime has them.
+TEST_F(CpuRuntime, SymbolCopiesStayInsideTheSymbolAndReturnTheRuntimesErrors)
+{
+    static float symbol[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+    const float written[2] = {20.0f, 30.0f};
+    EXPECT_EQ(cudaMemcpyToSymbol(symbol, written, sizeof written, 2 * sizeof(float)), cudaSuccess);
+    float back[4] = {};
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, symbol), cudaSuccess);
+    EXPECT_EQ(std::vector<float>(back, back + 4), (std::vector<float>{1.0f, 2.0f, 20.0f, 30.0f}));
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, symbol, sizeof(float), 3 * sizeof(float)), cudaSuccess);
+    EXPECT_EQ(back[0], 30.0f);
+
+    // Past the end, an offset beyond it, a wrapping count, a direction from
+    // the symbol: refused, nothing written, and the status is the last error.
+    const float many[5] = {9.0f, 9.0f, 9.0f, 9.0f, 9.0f};
+    struct Refused {
+        size_t count, offset;
+        cudaMemcpyKind kind;
+        cudaError_t status;
+    };
+    const Refused refused[] = {
+        {sizeof many, 0, cudaMemcpyHostToDevice, cudaErrorInvalidValue},
+        {sizeof(float), 4 * sizeof(float), cudaMemcpyHostToDevice, cudaErrorInvalidValue},
+        {0, 5 * sizeof(float), cudaMemcpyHostToDevice, cudaErrorInvalidValue},
+        {SIZE_MAX, sizeof(float), cudaMemcpyHostToDevice, cudaErrorInvalidValue},
+        {2 * sizeof(float), 3 * sizeof(float), cudaMemcpyHostToDevice, cudaErrorInvalidValue},
+        {sizeof(float), 0, cudaMemcpyDeviceToHost, cudaErrorInvalidMemcpyDirection},
+        {sizeof(float), 0, cudaMemcpyDeviceToDevice, cudaErrorInvalidValue},  // from host memory
+    };
+    for (const Refused& r : refused) {
+        EXPECT_EQ(cudaMemcpyToSymbol(symbol, many, r.count, r.offset, r.kind), r.status)
+            << r.count << " bytes at " << r.offset;
+        EXPECT_EQ(cudaGetLastError(), r.status);
+    }
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, symbol, sizeof(float), 4 * sizeof(float)), cudaErrorInvalidValue);
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, symbol, sizeof(float), 0, cudaMemcpyHostToDevice),
+              cudaErrorInvalidMemcpyDirection);
+    cudaGetLastError();
+    EXPECT_EQ(std::vector<float>(symbol, symbol + 4), (std::vector<float>{1.0f, 2.0f, 20.0f, 30.0f}));
+
+    // From device memory, as a device-to-device copy.
+    float* device = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&device), sizeof(float)), cudaSuccess);
+    writeDevice(device, std::vector<float>{5.0f});
+    EXPECT_EQ(cudaMemcpyToSymbol(symbol, device, sizeof(float), 0, cudaMemcpyDeviceToDevice), cudaSuccess);
+    EXPECT_EQ(symbol[0], 5.0f);
+
+    // An injected failure, then a sticky one, which every later copy returns.
+    cpu_runtime::failCall("cudaMemcpyToSymbol", 1, cudaErrorInvalidSymbol);
+    EXPECT_EQ(cudaMemcpyToSymbol(symbol, many, sizeof(float)), cudaErrorInvalidSymbol);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidSymbol);
+    cpu_runtime::failCall("cudaMemset", 1, cudaErrorIllegalAddress);
+    EXPECT_EQ(cudaMemset(device, 0, sizeof(float)), cudaErrorIllegalAddress);
+    EXPECT_EQ(cudaMemcpyToSymbol(symbol, many, sizeof(float)), cudaErrorIllegalAddress);
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, symbol), cudaErrorIllegalAddress);
+    EXPECT_EQ(symbol[0], 5.0f);
+    // The model's settings report such a failure as its other operations do.
+    EXPECT_FALSE(setRelaxationFactor(1.0f));
+    EXPECT_FALSE(setDepthRange(0.04f, 0.06f));
+    EXPECT_EQ(c_omega, kInitialRelaxationFactor);
+    EXPECT_EQ(c_minHeight, kInitialBlackDepth);
+    cpu_runtime::clearFailures();
+    cudaGetLastError();
+    EXPECT_EQ(cudaFree(device), cudaSuccess);
 }
 
 TEST_F(CpuRuntime, InjectedFailureHitsExactlyTheNthUse)

@@ -135,7 +135,12 @@ class HeadlessRunner(unittest.TestCase):
                      ["--rain-chance", "-0.1"], ["--rain-chance", "nan"], ["--drop-radius", "0.99"],
                      ["--drop-radius", "257"], ["--drop-strength", "-0.00041"], ["--drop-strength", "inf"],
                      ["--drop-strength"], ["--no-rain=1"], ["--bench", "--steps-per-frame", "2"],
-                     ["--bench", "--no-rain"]):
+                     ["--bench", "--no-rain"], ["--relaxation", "0.19"], ["--relaxation", "1.21"],
+                     ["--relaxation", "nan"], ["--relaxation", "abc"], ["--relaxation", "0.6x"], ["--relaxation"],
+                     ["--bench", "--relaxation", "0.6666667"], ["--depth-range", "0.05,0.05"],
+                     ["--depth-range", "0.051,0.05"], ["--depth-range", "0,0.05"], ["--depth-range", "0.04,0.11"],
+                     ["--depth-range", "0.04"], ["--depth-range", "0.04,nan"], ["--depth-range", "abc,0.05"],
+                     ["--depth-range", "0.04,0.05,0.06"], ["--bench", "--depth-range", "0.0495,0.0505"]):
             done = run(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertEqual(done.stdout, "", args)
@@ -159,6 +164,16 @@ class HeadlessRunner(unittest.TestCase):
         self.assertEqual(no_rain[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
         self.assertEqual(hashes("--frames", "14", "--rain-chance", "0"), no_rain)
         self.assertNotIn(hashes("--frames", "14", "--drop-strength", "-0.0002"), (rainy, no_rain))
+        # The device constants' defaults written explicitly change no bit; another relaxation factor changes the
+        # water, another depth range only the pixels.
+        self.assertEqual(hashes("--frames", "14", "--relaxation", "0.6666667", "--depth-range", "0.0495,0.0505"),
+                         rainy)
+        viscous = hashes("--frames", "14", "--relaxation", "0.2")
+        self.assertNotEqual(viscous[0], rainy[0])
+        self.assertNotEqual(viscous[1], rainy[1])
+        drawn = hashes("--frames", "14", "--depth-range=0.0499,0.0501")
+        self.assertEqual(drawn[0], rainy[0])
+        self.assertNotEqual(drawn[1], rainy[1])
 
     def test_bench_refuses_other_outputs(self):
         for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],

@@ -16,6 +16,7 @@
 
 #include "tools/fnv1a.h"
 #include "tools/png_image.h"
+#include "model/device_settings.h"
 #include "tools/headless_options.h"
 
 namespace {
@@ -80,6 +81,45 @@ TEST(HeadlessOptions, BadOptionsAreNamedAndRefused)
     }
     EXPECT_NE(parse({"--frames", "12x"}).errors.find("'12x'"), std::string::npos);
     EXPECT_NE(parse({"--bogus"}).errors.find("unknown option '--bogus'"), std::string::npos);
+}
+
+// The device constants' settings: absent unless given, their range's ends
+// included, and a depth range only as two depths that a setting takes.
+TEST(HeadlessOptions, DeviceConstantSettings)
+{
+    Parsed parsed = parse({});
+    EXPECT_FALSE(parsed.options.relaxation.has_value()) << "nothing is written without the option";
+    EXPECT_FALSE(parsed.options.depthRange.has_value());
+
+    parsed = parse({"--relaxation", "0.2", "--depth-range=0.0001,0.1"});
+    ASSERT_EQ(parsed.result, CommandLine::Run) << parsed.errors;
+    EXPECT_EQ(*parsed.options.relaxation, kSmallestRelaxation);
+    EXPECT_EQ(parsed.options.depthRange->black, 0.0001f);
+    EXPECT_EQ(parsed.options.depthRange->white, kDeepestDrawnDepth);
+    parsed = parse({"--relaxation=1.2", "--depth-range", "0.04,0.06"});
+    ASSERT_EQ(parsed.result, CommandLine::Run) << parsed.errors;
+    EXPECT_EQ(*parsed.options.relaxation, kLargestRelaxation);
+    EXPECT_EQ(parsed.options.depthRange->black, 0.04f);
+    EXPECT_EQ(parsed.options.depthRange->white, 0.06f);
+    parsed = parse({"--relaxation", "0.6666667"});
+    EXPECT_EQ(*parsed.options.relaxation, kDefaultRelaxation);
+
+    const std::vector<std::vector<const char*>> refused = {
+        {"--relaxation", "0.1999"}, {"--relaxation", "1.2001"}, {"--relaxation", "nan"}, {"--relaxation", "-inf"},
+        {"--relaxation", ""},       {"--relaxation", "1,2"},    {"--relaxation"},        {"--depth-range", ","},
+        {"--depth-range", "0.04"},  {"--depth-range", "0.04,"}, {"--depth-range", ",0.06"},
+        {"--depth-range", "0.06,0.04"}, {"--depth-range", "-0.01,0.06"}, {"--depth-range", "0.04,0.06,0.07"},
+        {"--depth-range", "0.04;0.06"}, {"--depth-range", "0.04,inf"}, {"--depth-range", "nan,0.06"},
+        {"--bench", "--relaxation", "1"}, {"--bench", "--depth-range", "0.04,0.06"},
+    };
+    for (const auto& arguments : refused) {
+        const Parsed bad = parse(arguments);
+        EXPECT_EQ(bad.result, CommandLine::Invalid) << arguments[0] << " " << (arguments.size() > 1 ? arguments[1] : "")
+                                                    << " " << (arguments.size() > 2 ? arguments[2] : "");
+        EXPECT_NE(bad.errors.find("--help"), std::string::npos) << bad.errors;
+    }
+    EXPECT_NE(parse({"--depth-range", "0.06,0.04"}).errors.find("0 < BLACK < WHITE <= 0.1, not '0.06,0.04'"),
+              std::string::npos);
 }
 
 TEST(Fnv1a64, HashesTheWordsLittleEndianByteByByte)

@@ -123,9 +123,11 @@ TEST_F(Collision, DepthIsTheLeftToRightSumOfTheValuesRead)
 }
 
 // Random distributions around flowing water of varied depth, with random
-// forces: every cell's nine values and depth must match the reference.
+// forces: every cell's nine values and depth must match the reference, at
+// the default relaxation factor and at others a setting may give.
 TEST_F(Collision, MatchesTheReferenceBitForBitForArbitraryStates)
 {
+    DefaultSettingsAfterwards restore;
     std::mt19937 random(20240611u);
     std::uniform_real_distribution<float> depth(0.02f, 0.08f);
     std::uniform_real_distribution<float> velocity(-0.3f, 0.3f);
@@ -151,20 +153,37 @@ TEST_F(Collision, MatchesTheReferenceBitForBitForArbitraryStates)
         expected.fx[i] = pushed ? push(random) : 0.0f;
         expected.fy[i] = pushed ? push(random) : -0.0f;
     }
-    writeDevice(model->f, expected.f);
     writeDevice(model->fx, expected.fx);
     writeDevice(model->fy, expected.fy);
+    const std::vector<float> before = expected.f;
 
-    ASSERT_TRUE(model->collide(true));
-    expected.collide(true);
-    EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
-    EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+    // A refused setting leaves the factor as it was: the last one accepted.
+    const float refused[] = {std::nextafter(kSmallestRelaxation, 0.0f), std::nextafter(kLargestRelaxation, 2.0f),
+                             0.0f, 2.0f, std::nanf(""), INFINITY};
+    std::vector<float> defaultResult;
+    for (const float relaxation : {kDefaultRelaxation, kSmallestRelaxation, 0.9f, kLargestRelaxation}) {
+        SCOPED_TRACE(testing::Message() << "relaxation " << relaxation);
+        ASSERT_TRUE(setRelaxationFactor(relaxation));
+        for (const float value : refused) EXPECT_FALSE(setRelaxationFactor(value)) << value;
+        expected.relaxation = relaxation;
+        expected.f = before;
+        writeDevice(model->f, before);
 
-    // The first step applies the forces to still water in the same way.
-    ASSERT_TRUE(model->collide(false));
-    expected.collide(false);
-    EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
-    EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+        ASSERT_TRUE(model->collide(true));
+        expected.collide(true);
+        EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
+        EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+        if (relaxation == kDefaultRelaxation)
+            defaultResult = expected.f;
+        else
+            EXPECT_NE(expected.f, defaultResult) << "the factor changes the collided values";
+
+        // The first step applies the forces to still water in the same way.
+        ASSERT_TRUE(model->collide(false));
+        expected.collide(false);
+        EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
+        EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
+    }
 }
 
 TEST_F(Collision, ResultDoesNotDependOnTheBlockSize)

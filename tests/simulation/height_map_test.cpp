@@ -6,6 +6,7 @@
 
 #include "kernels/kernel_launch.h"
 #include "tests/support/device_test_support.h"
+#include "tests/support/reference_model.h"
 
 namespace {
 
@@ -117,6 +118,52 @@ TEST_F(HeightMapKernel, EveryCellGetsTheGreyOfItsOwnDepth)
     }
     EXPECT_EQ(pixels.front(), greyWord(0));
     EXPECT_EQ(pixels.back(), greyWord(255));
+}
+
+// A depth range set at run time moves both ends of the ramp: black up to
+// and at the black depth, white above the white depth, the formula's grey
+// between (against the reference), for a narrow range, a wide one and the
+// widest the setting takes; a refused range changes nothing.
+TEST_F(HeightMapKernel, SetDepthRangeMovesTheRampsEnds)
+{
+    DefaultSettingsAfterwards restore;
+    struct Range {
+        float black;
+        float white;
+    };
+    const Range ranges[] = {{0.0499f, 0.0501f}, {0.04f, 0.06f}, {std::nextafter(0.0f, 1.0f), kDeepestDrawnDepth}};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Range refused[] = {{0.05f, 0.05f},  {0.051f, 0.05f}, {0.0f, 0.05f},   {-0.01f, 0.05f},
+                             {0.04f, std::nextafter(kDeepestDrawnDepth, 1.0f)}, {nan, 0.05f}, {0.04f, nan},
+                             {0.04f, INFINITY}};
+    for (const Range& range : ranges) {
+        SCOPED_TRACE(testing::Message() << "range " << range.black << " to " << range.white);
+        ASSERT_TRUE(setDepthRange(range.black, range.white));
+        for (const Range& bad : refused) EXPECT_FALSE(setDepthRange(bad.black, bad.white)) << bad.black << ", " << bad.white;
+
+        std::vector<float> depths = {range.black,
+                                     std::nextafter(range.black, 0.0f),
+                                     std::nextafter(range.black, 1.0f),
+                                     range.white,
+                                     std::nextafter(range.white, 0.0f),
+                                     std::nextafter(range.white, 1.0f),
+                                     0.0f,
+                                     nan};
+        const double span = static_cast<double>(range.white) - range.black;
+        for (int i = 0; depths.size() < static_cast<size_t>(kCells); ++i)
+            depths.push_back(static_cast<float>(range.black - 0.05 * span + 1.1 * span * i / (kCells - 9)));
+        const std::vector<uint32_t> pixels = pixelsFor(depths);
+        EXPECT_EQ(pixels[0], greyWord(0)) << "the black depth is black";
+        EXPECT_EQ(pixels[1], greyWord(0));
+        EXPECT_EQ(pixels[3], greyWord(255)) << "the white depth is white";
+        EXPECT_EQ(pixels[4], greyWord(254)) << "just below it, the last step";
+        EXPECT_EQ(pixels[5], greyWord(255));
+        EXPECT_EQ(pixels[6], greyWord(0));
+        EXPECT_EQ(pixels[7], greyWord(0));
+        std::vector<uint32_t> expected(kCells);
+        for (int i = 0; i < kCells; ++i) expected[i] = reference::depthToPixel(depths[i], range.black, range.white);
+        EXPECT_TRUE(sameBits(pixels, expected, kCells));
+    }
 }
 
 }  // namespace

@@ -71,6 +71,67 @@ TEST(ReferenceComparison, StepsWithDropsMatchBitForBit)
     EXPECT_EQ(cudaFree(pixels), cudaSuccess);
 }
 
+// Settings written in the middle of a run, between one step's collision and
+// its streaming: that collision keeps the factor it was issued with, every
+// later one has the new factor, and the frame's image the new range, as the
+// reference computes them. Another factor changes the water.
+TEST(ReferenceComparison, SettingsWrittenMidStepTakeEffectFromTheNextLaunch)
+{
+    DefaultSettingsAfterwards restore;
+    ModelPtr model = makeModel(kWidth, kHeight);
+    ASSERT_NE(model, nullptr);
+    unsigned int* pixels = nullptr;
+    ASSERT_EQ(cudaMalloc(reinterpret_cast<void**>(&pixels), cellsOf(*model) * sizeof(unsigned int)), cudaSuccess);
+
+    constexpr int kSteps = 24;
+    constexpr int kSettingStep = 12;
+    constexpr float kRelaxation = 1.1f;
+    constexpr float kBlack = 0.0499f;
+    constexpr float kWhite = 0.0502f;
+    const std::vector<Drop> drops = {{0, 200, 100}, {5, 383, 60}, {9, 150, 191}};
+    reference::Model expected(kWidth, kHeight);
+    reference::Model unchanged(kWidth, kHeight);  // the whole run at the defaults
+    for (int frame = 0; frame < kSteps; ++frame) {
+        const bool firstFrame = frame == 0;
+        bool accepted = model->collide(!firstFrame);
+        expected.collide(!firstFrame);
+        unchanged.collide(!firstFrame);
+        if (frame == kSettingStep) {
+            ASSERT_TRUE(setRelaxationFactor(kRelaxation));
+            ASSERT_TRUE(setDepthRange(kBlack, kWhite));
+            expected.relaxation = kRelaxation;
+            expected.blackDepth = kBlack;
+            expected.whiteDepth = kWhite;
+        }
+        accepted = model->stream() && accepted;
+        model->swapDistributions();
+        accepted = model->decayForces() && accepted;
+        for (const Drop& drop : drops)
+            if (drop.frame == frame) accepted = model->addRainDrop(drop.x, drop.y, 0.0002f, 89.6f) && accepted;
+        ASSERT_EQ(model->writeDepthPixels(pixels), cudaSuccess);
+        ASSERT_TRUE(accepted);
+        for (reference::Model* reference : {&expected, &unchanged}) {
+            reference->stream();
+            reference->swapDistributions();
+            reference->decayForces();
+            for (const Drop& drop : drops)
+                if (drop.frame == frame) reference->addRainDrop(drop.x, drop.y, 0.0002f, 89.6f);
+            reference->renderPixels();
+        }
+        ASSERT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth)) << "frame " << frame;
+        ASSERT_TRUE(sameBits(readDevice(reinterpret_cast<const uint32_t*>(pixels), cellsOf(*model)),
+                             expected.pixels, kWidth))
+            << "frame " << frame;
+        if (frame <= kSettingStep) {
+            ASSERT_EQ(expected.h, unchanged.h) << "frame " << frame;
+        }
+    }
+    EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
+    EXPECT_NE(expected.h, unchanged.h) << "the factor changed the water";
+    EXPECT_NE(expected.pixels, unchanged.pixels);
+    EXPECT_EQ(cudaFree(pixels), cudaSuccess);
+}
+
 constexpr int kVolumeFrames = 1000;
 
 // The total depth is kept by every step up to single-precision rounding.

@@ -1,6 +1,6 @@
 // The program's frames on the application's grid, with the real rain,
 // against the reference frame by frame, and against the hashes and values
-// this run has always produced. The rain's generator is one stream for the
+// this run has always produced (the settings' defaults written half way). The rain's generator is one stream for the
 // process, so this program holds this one test.
 #include <cinttypes>
 
@@ -46,6 +46,11 @@ TEST(Regression, FramesWithRainMatchTheReferenceAndTheKnownResults)
     reference::RainSchedule rain;
     int32_t frameCounter = 0;
     for (int frame = 0; frame < kFrames; ++frame) {
+        // The defaults written explicitly, before the first drop, change no bit.
+        if (frame == kFrames / 2) {
+            ASSERT_TRUE(setRelaxationFactor(kDefaultRelaxation));
+            ASSERT_TRUE(setDepthRange(kDefaultBlackDepth, kDefaultWhiteDepth));
+        }
         advanceOneStep(*model, frameCounter);
         ASSERT_EQ(model->writeDepthPixels(pixels), cudaSuccess);
         reference::advanceFrame(expected, frame == 0, rain.nextFrame());

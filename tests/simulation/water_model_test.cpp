@@ -12,9 +12,10 @@ using WaterModelCreation = DeviceTest;
 TEST(DeviceConstants, HaveTheirExactBitPatterns)
 {
     EXPECT_EQ(bitsOf(c_gacl), 0x411CF5C3u);
-    EXPECT_EQ(bitsOf(c_omega), 0x3F2AAAABu);
-    EXPECT_EQ(bitsOf(c_minHeight), 0x3D4AC083u);
-    EXPECT_EQ(bitsOf(c_maxHeight), 0x3D4ED917u);
+    // The settable ones' initial values (their symbols are the device's).
+    EXPECT_EQ(bitsOf(kInitialRelaxationFactor), 0x3F2AAAABu);
+    EXPECT_EQ(bitsOf(kInitialBlackDepth), 0x3D4AC083u);
+    EXPECT_EQ(bitsOf(kInitialWhiteDepth), 0x3D4ED917u);
     EXPECT_EQ(bitsOf(kInitialDepth), 0x3D4CCCCDu);
     const float ex[9] = {c_ex0, c_ex1, c_ex2, c_ex3, c_ex4, c_ex5, c_ex6, c_ex7, c_ex8};
     const float ey[9] = {c_ey0, c_ey1, c_ey2, c_ey3, c_ey4, c_ey5, c_ey6, c_ey7, c_ey8};

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/grid_size.h"
+#include "model/device_settings.h"
 #include "model/water_model.h"
 
 inline uint32_t bitsOf(float value)
@@ -56,6 +57,20 @@ class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { resetBackendTestState(); }
     void TearDown() override { resetBackendTestState(); }
+};
+
+// For a test that changes the device constants' settings: writes their
+// defaults back when it ends, so that the tests after it start from them.
+class DefaultSettingsAfterwards {
+public:
+    DefaultSettingsAfterwards() = default;
+    DefaultSettingsAfterwards(const DefaultSettingsAfterwards&) = delete;
+    DefaultSettingsAfterwards& operator=(const DefaultSettingsAfterwards&) = delete;
+    ~DefaultSettingsAfterwards()
+    {
+        EXPECT_TRUE(setRelaxationFactor(kDefaultRelaxation));
+        EXPECT_TRUE(setDepthRange(kDefaultBlackDepth, kDefaultWhiteDepth));
+    }
 };
 
 struct WaterModelDeleter {

@@ -15,12 +15,9 @@ float fromBits(uint32_t bits)
 
 // The model's constants, taken from their bit patterns.
 const float kGravity = fromBits(0x411CF5C3u);        // 9.81
-const float kOmega = fromBits(0x3F2AAAABu);          // 2/3
 const float kStillDepth = fromBits(0x3D4CCCCDu);     // 0.05
 const float kForceWeight = fromBits(0x3E2AAAABu);    // 1/6, every moving direction
 const float kDecayStep = fromBits(0x3727C5ACu);       // 1e-5
-const float kBlackDepth = fromBits(0x3D4AC083u);     // 0.0495
-const float kWhiteDepth = fromBits(0x3D4ED917u);     // 0.0505
 
 bool isAxis(int k)
 {
@@ -29,7 +26,12 @@ bool isAxis(int k)
 
 }  // namespace
 
-float collideCell(const float in[kDirections], float forceX, float forceY, bool initialized, float out[kDirections])
+const float kDefaultRelaxation = fromBits(0x3F2AAAABu);  // 2/3
+const float kDefaultBlackDepth = fromBits(0x3D4AC083u);  // 0.0495
+const float kDefaultWhiteDepth = fromBits(0x3D4ED917u);  // 0.0505
+
+float collideCell(const float in[kDirections], float forceX, float forceY, bool initialized, float out[kDirections],
+                  float relaxation)
 {
     float h = kStillDepth;
     float u = 0.0f;
@@ -82,10 +84,10 @@ float collideCell(const float in[kDirections], float forceX, float forceY, bool 
         }
     }
 
-    const float keep = 1.0f - kOmega;
+    const float keep = 1.0f - relaxation;
     for (int k = 0; k < kDirections; ++k) {
         const float before = initialized ? in[k] : feq[k];
-        const float relaxed = std::fma(feq[k], kOmega, before * keep);
+        const float relaxed = std::fma(feq[k], relaxation, before * keep);
         const float ex = static_cast<float>(kVelocityX[k]);
         const float ey = static_cast<float>(kVelocityY[k]);
         const float push = std::fma(forceX, ex, forceY * ey);
@@ -102,16 +104,16 @@ float decayForce(float value)
     return 0.0f;
 }
 
-uint32_t depthToPixel(float depth)
+uint32_t depthToPixel(float depth, float blackDepth, float whiteDepth)
 {
     float level;
-    if (std::isnan(depth) || depth < kBlackDepth) {
+    if (std::isnan(depth) || depth < blackDepth) {
         level = 0.0f;
-    } else if (depth > kWhiteDepth) {
+    } else if (depth > whiteDepth) {
         level = 255.0f;
     } else {
-        const float span = kWhiteDepth - kBlackDepth;
-        level = ((depth - kBlackDepth) / span) * 255.0f;
+        const float span = whiteDepth - blackDepth;
+        level = ((depth - blackDepth) / span) * 255.0f;
     }
     const uint32_t grey = static_cast<uint32_t>(std::trunc(level));
     return 0xFF000000u | grey << 16 | grey << 8 | grey;
@@ -134,7 +136,7 @@ void Model::collide(bool notFirstFrame)
     for (int i = 0; i < cellCount(); ++i) {
         float* cell = &f[static_cast<size_t>(i) * kDirections];
         float after[kDirections];
-        h[i] = collideCell(cell, fx[i], fy[i], notFirstFrame, after);
+        h[i] = collideCell(cell, fx[i], fy[i], notFirstFrame, after, relaxation);
         std::memcpy(cell, after, sizeof(after));
     }
 }
@@ -190,7 +192,7 @@ void addRainDrop(std::vector<float>& fx, std::vector<float>& fy, int width, int 
 
 void Model::renderPixels()
 {
-    for (int i = 0; i < cellCount(); ++i) pixels[i] = depthToPixel(h[i]);
+    for (int i = 0; i < cellCount(); ++i) pixels[i] = depthToPixel(h[i], blackDepth, whiteDepth);
 }
 
 std::vector<DropCell> RainSchedule::nextFrame()

@@ -18,17 +18,23 @@ constexpr int kVelocityX[kDirections] = {0, 1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int kVelocityY[kDirections] = {0, 0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int kOpposite[kDirections] = {0, 5, 6, 7, 8, 1, 2, 3, 4};
 
+// The settings a user may change, at the values the program starts with.
+extern const float kDefaultRelaxation;
+extern const float kDefaultBlackDepth;
+extern const float kDefaultWhiteDepth;
+
 // The collision of one cell: in are the nine values before collision
 // (ignored on the first step), out receives the nine new values. Returns
 // the depth before collision.
 float collideCell(const float in[kDirections], float forceX, float forceY, bool initialized,
-                  float out[kDirections]);
+                  float out[kDirections], float relaxation = kDefaultRelaxation);
 
 // One force component after one decay step.
 float decayForce(float value);
 
-// The grey pixel word of a depth.
-uint32_t depthToPixel(float depth);
+// The grey pixel word of a depth: black up to blackDepth, white above
+// whiteDepth.
+uint32_t depthToPixel(float depth, float blackDepth = kDefaultBlackDepth, float whiteDepth = kDefaultWhiteDepth);
 
 // Writes one drop's push into force fields of width x height cells.
 void addRainDrop(std::vector<float>& fx, std::vector<float>& fy, int width, int height, float x, float y,
@@ -46,6 +52,9 @@ struct Model {
     std::vector<float> fx;
     std::vector<float> fy;
     std::vector<uint32_t> pixels;
+    float relaxation = kDefaultRelaxation;  // of every collision
+    float blackDepth = kDefaultBlackDepth;  // of every image
+    float whiteDepth = kDefaultWhiteDepth;
 
     int cellCount() const { return width * height; }
     float& value(std::vector<float>& field, int x, int y, int k) { return field[(y * width + x) * kDirections + k]; }

@@ -124,6 +124,15 @@ cudaError_t cudaFree(void* devPtr);
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind);
 cudaError_t cudaMemset(void* devPtr, int value, size_t count);
 
+// The symbol copies' bodies, with the symbol's size, for the templates of
+// cuda_runtime.h: a symbol is a settable global that the kernels read.
+namespace cpu_runtime {
+cudaError_t copyToSymbol(void* symbol, size_t symbolBytes, const void* src, size_t count, size_t offset,
+                         cudaMemcpyKind kind);
+cudaError_t copyFromSymbol(void* dst, const void* symbol, size_t symbolBytes, size_t count, size_t offset,
+                           cudaMemcpyKind kind);
+}  // namespace cpu_runtime
+
 cudaError_t cudaEventCreate(cudaEvent_t* event);
 cudaError_t cudaEventDestroy(cudaEvent_t event);
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t stream = nullptr);
