@@ -147,17 +147,21 @@ static int runWindowProgram(int argc, char** argv)
             // failure.
             const LiveReadout::Clock::time_point started = controls.readout.stepStarts();
             if (!controls.drops.empty() && !controls.drops.fallOn(*app->model)) return endAfterDeviceFailure();
-            if (!app->update()) return endAfterDeviceFailure();
-            controls.readout.stepShown(started, app->frameCounter, controls.run.paused());
+            const WindowSettings& settings = controls.panel.settings();
+            if (!app->update(settings.stepsPerFrame, settings.rain)) return endAfterDeviceFailure();
+            controls.readout.stepShown(started, settings.stepsPerFrame, app->frameCounter, controls.run.paused());
         }
         if (controls.run.takeRedraw() || step) {
             drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo);
+            // The saved view leaves the panel out.
             if (controls.takeSaveView()) saveViewSnapshot(app->frameCounter);
+            if (!controls.panel.draw(*app, controls)) return endAfterDeviceFailure();
             glfwSwapBuffers(window);
         }
         if (step) frameRate.frameShown();
         controls.processEvents();
     }
+    controls.panel.close();
     glfwTerminate();
     return 0;
 }

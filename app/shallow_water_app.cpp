@@ -65,9 +65,16 @@ bool ShallowWaterApp::initialize(int argc, char** argv)
     return createQuadGeometry();
 }
 
-bool ShallowWaterApp::update()
+bool ShallowWaterApp::update(int steps, const RainSettings& rain)
 {
-    if (!advanceOneStep(*model, frameCounter)) return false;
+    for (int step = 0; step < steps; ++step) {
+        if (!advanceOneStep(*model, frameCounter, rain)) return false;
+    }
+    return redisplay();
+}
+
+bool ShallowWaterApp::redisplay()
+{
     if (!model->updateDisplay() && deviceCannotContinue()) return false;
     refillDisplayTexture(texture, pixelBuffer);
     return true;
@@ -78,9 +85,7 @@ bool ShallowWaterApp::restart()
     if (!model->restart() && deviceCannotContinue()) return false;
     restartRain();
     frameCounter = 0;
-    if (!model->updateDisplay() && deviceCannotContinue()) return false;
-    refillDisplayTexture(texture, pixelBuffer);
-    return true;
+    return redisplay();
 }
 
 void ShallowWaterApp::release()

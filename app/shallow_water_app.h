@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "simulation_step.h"
+
 struct WaterModel;
 
 class ShallowWaterApp {
@@ -21,11 +23,16 @@ public:
     // the display objects; false at the first step that fails.
     bool initialize(int argc, char** argv);
 
-    // One frame: simulation step, rain, and the new image into the texture.
-    // A failed operation reports itself and the frame goes on; false when
-    // the failure left the device unable to continue (the frame stops there,
-    // and no later frame can run).
-    bool update();
+    // One frame: `steps` simulation steps, each with its rain, and the new
+    // image into the texture. A failed operation reports itself and the
+    // frame goes on; false when the failure left the device unable to
+    // continue (the frame stops there, and no later frame can run).
+    bool update(int steps = 1, const RainSettings& rain = RainSettings{});
+
+    // The image of the water as it is, into the texture again (after the
+    // depth range of the grey levels changed). False, as update, when the
+    // device cannot continue.
+    bool redisplay();
 
     // Starts again from still water with the rain from its first drop, and
     // shows the still water: the frames that follow are a new run's. False,

@@ -26,6 +26,10 @@ constexpr float kSmallestDropRadius = 1.0f;
 constexpr float kLargestDropRadius = 256.0f;
 constexpr float kStrongestDrop = 0.0004f;  // either sign
 
+// The most steps a displayed frame may take (the window's panel, the
+// headless runner's --steps-per-frame); the program's own pace is one.
+constexpr int kMostStepsPerFrame = 64;
+
 // Lets up to four random drops fall on the model. The drops come from one
 // process-wide fixed-seed stream, so every run sees the same drops in the
 // same frames. Returns false when a drop failed and the device cannot

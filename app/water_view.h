@@ -14,6 +14,7 @@ public:
     // the first switch; if it does not build (its log is printed), the view
     // stays grey. Returns whether the view is now coloured.
     bool toggleColours();
+    bool coloured() const { return coloured_; }
 
     // The program to draw with, given the grey one.
     GLuint program(GLuint greyProgram) const { return coloured_ ? colouredProgram_ : greyProgram; }

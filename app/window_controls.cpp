@@ -21,6 +21,8 @@ GridCell cellUnderCursor(GLFWwindow* window, double x, double y)
 
 void onKey(GLFWwindow* window, int key, int, int action, int)
 {
+    // Typing into the panel is the panel's.
+    if (controlsOf(window).panel.capturesKeyboard()) return;
     const WindowCommand command = commandForKey(key);
     // A held arrow keeps stepping; every other key acts once per press.
     if (action == GLFW_PRESS || (action == GLFW_REPEAT && command == WindowCommand::StepOnce))
@@ -35,6 +37,8 @@ void onMouseButton(GLFWwindow* window, int button, int action, int)
         drops.release();
         return;
     }
+    // A press on the panel is the panel's; a release always ends a drag.
+    if (controlsOf(window).panel.capturesMouse()) return;
     double x = 0.0;
     double y = 0.0;
     glfwGetCursorPos(window, &x, &y);
@@ -60,7 +64,7 @@ void onFramebufferSize(GLFWwindow* window, int, int)
 }  // namespace
 
 WindowControls::WindowControls(GLFWwindow* window, const int32_t& step, int cellsPerStep)
-    : readout(window, cellsPerStep), window_(window), step_(step)
+    : readout(window, cellsPerStep), panel(window), window_(window), step_(step)
 {
     glfwSetWindowUserPointer(window, this);
     glfwSetKeyCallback(window, onKey);
@@ -90,6 +94,10 @@ void WindowControls::handle(WindowCommand command)
         view.toggleColours();
         run.requestRedraw();
         break;
+    case WindowCommand::TogglePanel:
+        panel.toggle();
+        run.requestRedraw();
+        break;
     case WindowCommand::SaveView:
         // The next frame drawn is saved; a paused window draws its picture again.
         saveView_ = true;
@@ -107,8 +115,12 @@ bool WindowControls::takeSaveView()
 
 void WindowControls::processEvents()
 {
-    if (!run.workWaiting())
-        glfwWaitEvents();
-    else
+    if (run.workWaiting()) {
         glfwPollEvents();
+    } else if (panel.visible()) {
+        glfwWaitEventsTimeout(0.5);
+        run.requestRedraw();
+    } else {
+        glfwWaitEvents();
+    }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "live_readout.h"
+#include "panel/settings_panel.h"
 #include "pointer_drops.h"
 #include "run_control.h"
 #include "water_view.h"
@@ -25,13 +26,16 @@ public:
     bool takeSaveView();
 
     // Processes the window's events: polls while running or while a step,
-    // restart or redraw waits; otherwise (paused) sleeps until an event comes.
+    // restart or redraw waits; otherwise (paused) sleeps until an event comes,
+    // and with the panel shown draws again after it (or after half a second,
+    // for the panel's own animation of what it was given).
     void processEvents();
 
     RunControl run;
     PointerDrops drops;
     WaterView view;
     LiveReadout readout;
+    SettingsPanel panel;
 
 private:
     GLFWwindow* window_;

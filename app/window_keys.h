@@ -12,6 +12,7 @@ enum class WindowCommand {
     ToggleReadout,  // I: figures in the title
     ToggleColours,  // C: the water-coloured view
     SaveView,       // S: the view as shown, as a PNG image
+    TogglePanel,    // G or Tab: the settings panel
 };
 
 // The command of a GLFW key token (layout-independent key position);

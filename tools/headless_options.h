@@ -30,9 +30,6 @@ struct HeadlessOptions {
     std::optional<DepthRange> depthRange;  // the depths the image draws black and white
 };
 
-// The most steps a frame may take.
-constexpr int kMostStepsPerFrame = 64;
-
 // Timed frames of the benchmark unless --frames says otherwise.
 constexpr int kDefaultBenchFrames = 50;
 

@@ -7,6 +7,7 @@ import subprocess
 import time
 
 PROGRAM = os.environ.get("SHALLOW_WATER_CPU", "")
+HEADLESS = os.environ.get("SHALLOW_WATER_HEADLESS_CPU", "")
 WINDOW_TOOL = os.environ.get("X11_WINDOW_TOOL", "")
 ARTIFACTS = os.environ.get("TEST_ARTIFACTS", "test-artifacts")
 TITLE = "Hello World"
@@ -88,6 +89,18 @@ class RunningProgram:
         """A left click at (x, y) of the window, from its top left."""
         window = self.window_id()
         subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"], check=True)
+
+    def type_into(self, x, y, text):
+        """Ctrl and a click at (x, y) of the window, which makes a slider of
+        the settings panel a text field, then the text and Enter."""
+        window = self.window_id()
+        subprocess.run(["xdotool", "windowfocus", window], check=True)
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "keydown", "ctrl", "click", "1",
+                        "keyup", "ctrl"], check=True)
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "type", "--delay", "50", text], check=True)
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        time.sleep(0.5)
 
     def resize(self, width, height):
         subprocess.run(["xdotool", "windowsize", self.window_id(), str(width), str(height)], check=True)

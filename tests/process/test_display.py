@@ -14,7 +14,8 @@ STILL_WATER = (127, 127, 127)
 
 def read_png_rgb(path):
     """(width, height, rows of (r, g, b) tuples) of an 8-bit RGB PNG as the
-    window tool writes it (no interlacing)."""
+    window tool writes it, or of an 8-bit grey one as the headless runner
+    does (no interlacing)."""
     with open(path, "rb") as file:
         data = file.read()
     if data[:8] != b"\x89PNG\r\n\x1a\n":
@@ -29,18 +30,19 @@ def read_png_rgb(path):
         elif kind == b"IDAT":
             compressed += body
     width, height, depth, colour, _, _, interlace = header
-    if (depth, colour, interlace) != (8, 2, 0):
-        raise ValueError("expected 8-bit RGB without interlacing")
+    if depth != 8 or colour not in (0, 2) or interlace != 0:
+        raise ValueError("expected 8-bit RGB or grey without interlacing")
     raw = zlib.decompress(compressed)
-    stride = width * 3
+    channels = 3 if colour == 2 else 1
+    stride = width * channels
     rows, previous = [], bytearray(stride)
     for y in range(height):
         start = y * (stride + 1)
         kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
-        for i in range(stride):
-            left = line[i - 3] if i >= 3 else 0
+        for i in range(stride) if kind != 0 else ():
+            left = line[i - channels] if i >= channels else 0
             up = previous[i]
-            corner = previous[i - 3] if i >= 3 else 0
+            corner = previous[i - channels] if i >= channels else 0
             if kind == 1:
                 line[i] = (line[i] + left) & 0xFF
             elif kind == 2:
@@ -52,7 +54,10 @@ def read_png_rgb(path):
                 pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
                 predictor = left if pa <= pb and pa <= pc else (up if pb <= pc else corner)
                 line[i] = (line[i] + predictor) & 0xFF
-        rows.append([tuple(line[i:i + 3]) for i in range(0, stride, 3)])
+        if channels == 3:
+            rows.append([tuple(line[i:i + 3]) for i in range(0, stride, 3)])
+        else:
+            rows.append([(grey, grey, grey) for grey in line])
         previous = line
     return width, height, rows
 

@@ -1,0 +1,203 @@
+#include "settings_panel.h"
+
+#include <imgui.h>
+#include <imgui_impl_glfw.h>
+#include <imgui_impl_opengl3.h>
+
+#include <cfloat>
+#include <cstdio>
+#include <vector>
+
+#include "app/shallow_water_app.h"
+#include "app/window_controls.h"
+#include "model/water_model.h"
+
+namespace {
+
+constexpr float kPanelWidth = 300.0f;
+constexpr float kControlWidth = 150.0f;
+// Typed values (Ctrl+click on a slider) stop at the slider's ends.
+constexpr ImGuiSliderFlags kClamped = ImGuiSliderFlags_AlwaysClamp;
+
+}  // namespace
+
+bool SettingsPanel::setUp()
+{
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    // Nothing is written to the current folder: the panel starts the same
+    // every run.
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    ImGui::StyleColorsDark();
+    ImGuiStyle& style = ImGui::GetStyle();
+    style.FramePadding.y = 2.0f;
+    style.ItemSpacing.y = 3.0f;
+    style.WindowRounding = 0.0f;
+    // Dear ImGui's GLFW backend calls the window's own callbacks after its
+    // own, so the keys and the mouse keep working beside the panel.
+    if (!ImGui_ImplGlfw_InitForOpenGL(window_, true)) {
+        ImGui::DestroyContext();
+        return false;
+    }
+    if (!ImGui_ImplOpenGL3_Init("#version 410 core")) {
+        ImGui_ImplGlfw_Shutdown();
+        ImGui::DestroyContext();
+        return false;
+    }
+    return true;
+}
+
+void SettingsPanel::close()
+{
+    if (!setUp_) return;
+    ImGui_ImplOpenGL3_Shutdown();
+    ImGui_ImplGlfw_Shutdown();
+    ImGui::DestroyContext();
+    setUp_ = false;
+}
+
+bool SettingsPanel::capturesMouse() const
+{
+    return visible_ && setUp_ && ImGui::GetIO().WantCaptureMouse;
+}
+
+bool SettingsPanel::capturesKeyboard() const
+{
+    return visible_ && setUp_ && ImGui::GetIO().WantCaptureKeyboard;
+}
+
+bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
+{
+    controls.readout.setFiguresWanted(visible_);
+    if (!visible_) return true;
+    if (!setUp_) {
+        if (setUpFailed_ || !setUp()) {
+            if (!setUpFailed_) std::fprintf(stderr, "The settings panel could not be set up.\n");
+            setUpFailed_ = true;
+            visible_ = false;
+            controls.readout.setFiguresWanted(false);
+            return true;
+        }
+        setUp_ = true;
+    }
+
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplGlfw_NewFrame();
+    ImGui::NewFrame();
+    ImGui::SetNextWindowPos(ImVec2(8.0f, 8.0f), ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(kPanelWidth, 0.0f), ImGuiCond_Always);
+    ImGui::SetNextWindowBgAlpha(0.85f);
+    ImGui::Begin("Settings (G)", nullptr,
+                 ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoCollapse);
+    ImGui::PushItemWidth(kControlWidth);
+    drawRun(controls, app.frameCounter);
+    drawRain();
+    bool deviceUsable = drawWater();
+    deviceUsable = deviceUsable && drawView(app, controls);
+    deviceUsable = deviceUsable && drawFigures(app, controls);
+    ImGui::PopItemWidth();
+    ImGui::End();
+    ImGui::Render();
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    return deviceUsable;
+}
+
+void SettingsPanel::drawRun(WindowControls& controls, int32_t step)
+{
+    ImGui::TextUnformatted("Run");
+    if (ImGui::Button(controls.run.paused() ? "Resume" : "Pause")) controls.handle(WindowCommand::TogglePause);
+    ImGui::SameLine();
+    if (!controls.run.paused()) ImGui::BeginDisabled();
+    if (ImGui::Button("Step")) controls.handle(WindowCommand::StepOnce);
+    if (!controls.run.paused()) ImGui::EndDisabled();
+    ImGui::SameLine();
+    if (ImGui::Button("Restart")) controls.handle(WindowCommand::Restart);
+    ImGui::SameLine();
+    ImGui::Text("step %d", static_cast<int>(step));
+    ImGui::SliderInt("steps a frame", &settings_.stepsPerFrame, 1, kMostStepsPerFrame, "%d", kClamped);
+}
+
+void SettingsPanel::drawRain()
+{
+    ImGui::Separator();
+    ImGui::Checkbox("Rain", &settings_.rain.falls);
+    ImGui::SameLine(kPanelWidth - 70.0f);
+    if (ImGui::Button("defaults")) settings_.rain = RainSettings{};
+    ImGui::SliderFloat("chance a step", &settings_.rain.chance, 0.0f, kLargestRainChance, "%.3f", kClamped);
+    ImGui::SliderFloat("drop radius", &settings_.rain.dropRadius, kSmallestDropRadius, kLargestDropRadius, "%.1f",
+                       kClamped);
+    ImGui::SliderFloat("drop strength", &settings_.rain.dropStrength, -kStrongestDrop, kStrongestDrop, "%.5f",
+                       kClamped);
+}
+
+bool SettingsPanel::drawWater()
+{
+    ImGui::Separator();
+    ImGui::TextUnformatted("Water");
+    float relaxation = settings_.relaxation;
+    bool changed = ImGui::SliderFloat("relaxation", &relaxation, kSmallestRelaxation, kLargestRelaxation, "%.4f",
+                                      kClamped);
+    ImGui::SameLine();
+    if (ImGui::Button("2/3")) {
+        relaxation = kDefaultRelaxation;
+        changed = true;
+    }
+    if (!changed || relaxation == settings_.relaxation) return true;
+    // A value the device did not take leaves the control where it was.
+    if (setRelaxationFactor(relaxation)) {
+        settings_.relaxation = relaxation;
+        return true;
+    }
+    return !deviceCannotContinue();
+}
+
+bool SettingsPanel::drawView(ShallowWaterApp& app, WindowControls& controls)
+{
+    ImGui::Separator();
+    bool coloured = controls.view.coloured();
+    if (ImGui::Checkbox("Coloured view (C)", &coloured)) controls.handle(WindowCommand::ToggleColours);
+    float black = settings_.blackDepth;
+    float white = settings_.whiteDepth;
+    bool changed = ImGui::SliderFloat("black at depth", &black, kShallowestBlackDepth, white - kNarrowestDepthRange,
+                                      "%.5f", kClamped);
+    changed |= ImGui::SliderFloat("white at depth", &white, black + kNarrowestDepthRange, kDeepestWhiteDepth,
+                                  "%.5f", kClamped);
+    if (ImGui::Button("default range")) {
+        black = kDefaultBlackDepth;
+        white = kDefaultWhiteDepth;
+        changed = true;
+    }
+    if (!changed || (black == settings_.blackDepth && white == settings_.whiteDepth)) return true;
+    if (!setDepthRange(black, white)) return !deviceCannotContinue();
+    settings_.blackDepth = black;
+    settings_.whiteDepth = white;
+    // The picture of the water as it is, in the new range, also while paused.
+    if (!app.redisplay()) return false;
+    controls.run.requestRedraw();
+    return true;
+}
+
+bool SettingsPanel::drawFigures(ShallowWaterApp& app, WindowControls& controls)
+{
+    ImGui::Separator();
+    const LiveFigures& figures = controls.readout.figures();
+    if (figures.measured) {
+        ImGui::Text("%.1f frames/s, %.2f ms/step", figures.framesPerSecond, figures.millisecondsPerStep);
+        ImGui::Text("%.1f M cell updates/s", figures.millionCellUpdatesPerSecond);
+    } else {
+        ImGui::TextUnformatted(controls.run.paused() ? "paused" : "measuring");
+        ImGui::NewLine();
+    }
+    ImGui::TextUnformatted(controls.readout.device().c_str());
+    if (!volume_.update(*app.model, app.frameCounter, controls.run.paused()) && deviceCannotContinue()) return false;
+    if (volume_.measured())
+        ImGui::Text("volume %.3f, drift %+.3g", volume_.volume(), volume_.relativeDrift());
+    const std::deque<float>& recent = controls.readout.recentMillisecondsPerStep();
+    const std::vector<float> plotted(recent.begin(), recent.end());
+    ImGui::PlotLines("##ms", plotted.data(), static_cast<int>(plotted.size()), 0, "ms a step, last 5 s", 0.0f,
+                     FLT_MAX, ImVec2(kPanelWidth - 16.0f, 40.0f));
+    return true;
+}
