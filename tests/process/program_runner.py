@@ -90,17 +90,24 @@ class RunningProgram:
         window = self.window_id()
         subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "click", "1"], check=True)
 
-    def type_into(self, x, y, text):
+    def type_into(self, x, y, text, hold=1.0):
         """Ctrl and a click at (x, y) of the window, which makes a slider of
-        the settings panel a text field, then the text and Enter."""
+        the settings panel a text field, then the text and Enter. Ctrl and
+        Enter are held for `hold` seconds: the panel reads which keys are
+        down once a frame, and a slow (emulated) frame could miss a key
+        pressed and released within it."""
         window = self.window_id()
         subprocess.run(["xdotool", "windowfocus", window], check=True)
-        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "keydown", "ctrl", "click", "1",
-                        "keyup", "ctrl"], check=True)
-        time.sleep(0.5)
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y), "keydown", "ctrl"], check=True)
+        time.sleep(hold)
+        subprocess.run(["xdotool", "click", "1"], check=True)
+        time.sleep(hold)
+        subprocess.run(["xdotool", "keyup", "ctrl"], check=True)
         subprocess.run(["xdotool", "type", "--delay", "50", text], check=True)
-        subprocess.run(["xdotool", "key", "Return"], check=True)
-        time.sleep(0.5)
+        subprocess.run(["xdotool", "keydown", "Return"], check=True)
+        time.sleep(hold)
+        subprocess.run(["xdotool", "keyup", "Return"], check=True)
+        time.sleep(hold)
 
     def resize(self, width, height):
         subprocess.run(["xdotool", "windowsize", self.window_id(), str(width), str(height)], check=True)
