@@ -149,7 +149,7 @@ void refillDisplayTexture(GLuint texture, GLuint pixelBuffer)
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
 }
 
-void drawDisplay(GLuint program, GLuint texture, GLuint vao, GLuint quadVbo)
+void drawDisplay(GLuint program, GLuint texture, GLuint vao, GLuint quadVbo, int hiddenWidth, int hiddenHeight)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glUseProgram(program);
@@ -158,5 +158,19 @@ void drawDisplay(GLuint program, GLuint texture, GLuint vao, GLuint quadVbo)
     glUniform1i(glGetUniformLocation(program, "textureMap"), 0);
     glBindVertexArray(vao);
     glBindBuffer(GL_ARRAY_BUFFER, quadVbo);
+    if (hiddenWidth <= 0 || hiddenHeight <= 0) {
+        glDrawArrays(GL_TRIANGLES, 0, 6);
+        return;
+    }
+    // Right of the corner, then below it (GL's rows count from the bottom).
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const int width = viewport[2];
+    const int height = viewport[3];
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(hiddenWidth, 0, width > hiddenWidth ? width - hiddenWidth : 0, height);
     glDrawArrays(GL_TRIANGLES, 0, 6);
+    glScissor(0, 0, hiddenWidth, height > hiddenHeight ? height - hiddenHeight : 0);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
+    glDisable(GL_SCISSOR_TEST);
 }

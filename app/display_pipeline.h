@@ -20,5 +20,8 @@ bool checkGlError(const char* file, int line);
 // Copies the pixel buffer into the texture on the GPU (no host copy).
 void refillDisplayTexture(GLuint texture, GLuint pixelBuffer);
 
-// Clears the window and draws the textured quad.
-void drawDisplay(GLuint program, GLuint texture, GLuint vao, GLuint quadVbo);
+// Clears the window and draws the textured quad. With `hiddenWidth` and
+// `hiddenHeight` above 0, the window's top-left corner of that size is left
+// out: an opaque panel will cover it.
+void drawDisplay(GLuint program, GLuint texture, GLuint vao, GLuint quadVbo, int hiddenWidth = 0,
+                 int hiddenHeight = 0);

@@ -152,9 +152,12 @@ static int runWindowProgram(int argc, char** argv)
             controls.readout.stepShown(started, settings.stepsPerFrame, app->frameCounter, controls.run.paused());
         }
         if (controls.run.takeRedraw() || step) {
-            drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo);
-            // The saved view leaves the panel out.
-            if (controls.takeSaveView()) saveViewSnapshot(app->frameCounter);
+            // The saved view leaves the panel out: its frame draws the whole
+            // water, else the panel's corner is left to the panel.
+            const bool save = controls.takeSaveView();
+            drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo,
+                        save ? 0 : controls.panel.coveredWidth(), save ? 0 : controls.panel.coveredHeight());
+            if (save) saveViewSnapshot(app->frameCounter);
             if (!controls.panel.draw(*app, controls)) return endAfterDeviceFailure();
             glfwSwapBuffers(window);
         }

@@ -21,6 +21,7 @@ GridCell cellUnderCursor(GLFWwindow* window, double x, double y)
 
 void onKey(GLFWwindow* window, int key, int, int action, int)
 {
+    controlsOf(window).panel.inputArrived();
     // Typing into the panel is the panel's.
     if (controlsOf(window).panel.capturesKeyboard()) return;
     const WindowCommand command = commandForKey(key);
@@ -31,6 +32,7 @@ void onKey(GLFWwindow* window, int key, int, int action, int)
 
 void onMouseButton(GLFWwindow* window, int button, int action, int)
 {
+    controlsOf(window).panel.inputArrived();
     if (button != GLFW_MOUSE_BUTTON_LEFT) return;
     PointerDrops& drops = controlsOf(window).drops;
     if (action == GLFW_RELEASE) {
@@ -47,17 +49,20 @@ void onMouseButton(GLFWwindow* window, int button, int action, int)
 
 void onCursorMoved(GLFWwindow* window, double x, double y)
 {
+    controlsOf(window).panel.inputArrived();
     controlsOf(window).drops.moveTo(cellUnderCursor(window, x, y));
 }
 
 // Exposed or resized: a paused window draws its last frame again.
 void onRefresh(GLFWwindow* window)
 {
+    controlsOf(window).panel.inputArrived();
     controlsOf(window).run.requestRedraw();
 }
 
 void onFramebufferSize(GLFWwindow* window, int, int)
 {
+    controlsOf(window).panel.inputArrived();
     controlsOf(window).run.requestRedraw();
 }
 

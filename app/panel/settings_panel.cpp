@@ -30,6 +30,9 @@ bool SettingsPanel::setUp()
     // every run.
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
+    // The panel needs no cursor shapes; without this the backend sets the
+    // cursor through the window system every frame.
+    io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
     ImGui::StyleColorsDark();
     ImGuiStyle& style = ImGui::GetStyle();
     style.FramePadding.y = 2.0f;
@@ -52,6 +55,7 @@ bool SettingsPanel::setUp()
 void SettingsPanel::close()
 {
     if (!setUp_) return;
+    layer_.release();
     ImGui_ImplOpenGL3_Shutdown();
     ImGui_ImplGlfw_Shutdown();
     ImGui::DestroyContext();
@@ -86,9 +90,10 @@ bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
-    ImGui::SetNextWindowPos(ImVec2(8.0f, 8.0f), ImGuiCond_Always);
+    // Opaque, at the corner: the water under it is not drawn.
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(kPanelWidth, 0.0f), ImGuiCond_Always);
-    ImGui::SetNextWindowBgAlpha(0.85f);
+    ImGui::SetNextWindowBgAlpha(1.0f);
     ImGui::Begin("Settings (G)", nullptr,
                  ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
                      ImGuiWindowFlags_NoCollapse);
@@ -99,9 +104,19 @@ bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
     deviceUsable = deviceUsable && drawView(app, controls);
     deviceUsable = deviceUsable && drawFigures(app, controls);
     ImGui::PopItemWidth();
+    const ImVec2 corner(ImGui::GetWindowPos().x + ImGui::GetWindowSize().x,
+                        ImGui::GetWindowPos().y + ImGui::GetWindowSize().y);
     ImGui::End();
     ImGui::Render();
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    if (layerFailed_ || !layer_.show(ImGui::GetDrawData(), static_cast<int>(corner.x), static_cast<int>(corner.y),
+                                     app.vao)) {
+        layerFailed_ = true;
+        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    }
+    // The border's pixel blends with the water beneath it.
+    const ImVec2 scale = ImGui::GetDrawData()->FramebufferScale;
+    coveredWidth_ = static_cast<int>((corner.x - 2.0f) * scale.x);
+    coveredHeight_ = static_cast<int>((corner.y - 2.0f) * scale.y);
     return deviceUsable;
 }
 

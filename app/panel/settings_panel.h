@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/simulation_step.h"
+#include "panel_layer.h"
 #include "app/water_volume.h"
 #include "model/device_settings.h"
 
@@ -37,6 +38,9 @@ public:
     bool visible() const { return visible_; }
     void toggle() { visible_ = !visible_; }
 
+    // Input came to the window: the panel is drawn anew.
+    void inputArrived() { layer_.markChanged(); }
+
     // Whether the pointer or the keys are the panel's now (over it, or
     // typing into it): the window's own mouse drops and keys leave them.
     bool capturesMouse() const;
@@ -45,6 +49,12 @@ public:
     // While visible: draws the panel over the picture just drawn and applies
     // what was changed in it. False when the device cannot continue.
     bool draw(ShallowWaterApp& app, WindowControls& controls);
+
+    // The window's top-left corner that the panel's last drawing covers
+    // opaquely (its edge, which blends, left out), so that the water need
+    // not be drawn there; 0 x 0 while hidden or drawn without its layer.
+    int coveredWidth() const { return visible_ && setUp_ && !layerFailed_ ? coveredWidth_ : 0; }
+    int coveredHeight() const { return visible_ && setUp_ && !layerFailed_ ? coveredHeight_ : 0; }
 
     // Shuts Dear ImGui down, if it was set up; before the GL context goes.
     void close();
@@ -65,4 +75,8 @@ private:
     bool setUpFailed_ = false;
     WindowSettings settings_;
     WaterVolume volume_;
+    PanelLayer layer_;
+    bool layerFailed_ = false;
+    int coveredWidth_ = 0;
+    int coveredHeight_ = 0;
 };

@@ -15,9 +15,9 @@ from test_window_controls import PAUSED_TITLE, complete_png, poll, screen, settl
 
 # Where the panel's sliders are, in the window (the panel is fixed at its
 # top left): Ctrl and a click there make each a text field.
-STEPS_A_FRAME = (90, 77)
-RAIN_CHANCE = (90, 120)
-RELAXATION = (90, 199)
+STEPS_A_FRAME = (82, 69)
+RAIN_CHANCE = (82, 112)
+RELAXATION = (82, 191)
 GRID_WIDTH, GRID_HEIGHT = 2688, 1536
 
 
