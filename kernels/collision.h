@@ -14,9 +14,14 @@
 #include "exact_division.h"
 #include "kernel_support.h"
 
+// The per-cell code is generic in the value type `Real`: float on the GPU
+// and in the CPU's loops, which vectorise across cells, or a vector of
+// lanes (one cell each) where the CPU build spells out its SIMD, with the
+// same operations lane by lane (cpu_backend/kernels/simd128_lanes.h).
+
 // x / kAxis for an axis direction, x / kDiagonal for a diagonal one.
-template <int kAxis, int kDiagonal>
-SW_DEVICE float divideFor(bool diagonal, float x)
+template <int kAxis, int kDiagonal, typename Real>
+SW_DEVICE Real divideFor(bool diagonal, Real x)
 {
     return diagonal ? divideBy<kDiagonal>(x) : divideBy<kAxis>(x);
 }
@@ -24,13 +29,14 @@ SW_DEVICE float divideFor(bool diagonal, float x)
 // Equilibrium of one moving direction. The axis and diagonal directions
 // differ only in their weights: 1/2, 1/3, 1/6, 1/6 for the axes and
 // 1/8, 1/12, 1/24, 1/24 for the diagonals.
-SW_DEVICE float movingEquilibrium(float h, float u, float v, float q, float G, float ex, float ey, bool diagonal)
+template <typename Real>
+SW_DEVICE Real movingEquilibrium(Real h, Real u, Real v, Real q, Real G, float ex, float ey, bool diagonal)
 {
     // eu = u*ex + v*ey, each product rounded on its own.
-    const float eu = addRounded(mulRounded(u, ex), mulRounded(v, ey));
-    const float eu2 = fusedMulAdd(v, ey * (v * ey), fusedMulAdd(u, ex * (u * ex), v * (ey * (u * (ex + ex)))));
+    const Real eu = addRounded(mulRounded(u, ex), mulRounded(v, ey));
+    const Real eu2 = fusedMulAdd(v, ey * (v * ey), fusedMulAdd(u, ex * (u * ex), v * (ey * (u * (ex + ex)))));
     const float squareWeight = diagonal ? 0.125f : 0.5f;
-    const float base = fusedMulAdd(h * squareWeight, eu2,
+    const Real base = fusedMulAdd(h * squareWeight, eu2,
                                    fusedMulAdd(eu, divideFor<3, 12>(diagonal, h), divideFor<6, 24>(diagonal, G)));
     return subRounded(base, mulRounded(q, divideFor<6, 24>(diagonal, h)));
 }
@@ -53,11 +59,12 @@ SW_DEVICE Relaxation currentRelaxation()
 }
 
 // Relaxation toward the equilibrium plus the force term of one direction.
-SW_DEVICE float relaxWithForce(float p, float feq, const Relaxation& relaxation, float Fx, float Fy, float ex,
-                               float ey, float forceWeight)
+template <typename Real>
+SW_DEVICE Real relaxWithForce(Real p, Real feq, const Relaxation& relaxation, Real Fx, Real Fy, float ex, float ey,
+                              float forceWeight)
 {
-    const float relaxed = fusedMulAdd(feq, relaxation.omega, p * relaxation.oneMinusOmega);
-    const float force = fusedMulAdd(Fx, ex, Fy * ey);
+    const Real relaxed = fusedMulAdd(feq, relaxation.omega, p * relaxation.oneMinusOmega);
+    const Real force = fusedMulAdd(Fx, ex, Fy * ey);
     return fusedMulAdd(force, forceWeight, relaxed);
 }
 
@@ -67,26 +74,26 @@ SW_DEVICE float relaxWithForce(float p, float feq, const Relaxation& relaxation,
 // GPU passes a pointer to the cell's nine values; the CPU backend may pass
 // a view into a transposed copy of a block's cells.
 // `relaxation` is currentRelaxation(), read by the caller.
-template <typename CellValues>
-SW_DEVICE float collideCell(CellValues values, float Fx, float Fy, bool fInitialized, const Relaxation& relaxation)
+template <typename CellValues, typename Real>
+SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialized, const Relaxation& relaxation)
 {
-    float depth = kInitialDepth;
-    float u = 0.0f;
-    float v = 0.0f;
-    float p[9] = {};
+    Real depth = kInitialDepth;
+    Real u = 0.0f;
+    Real v = 0.0f;
+    Real p[9] = {};
     if (fInitialized) {
         for (int k = 0; k < 9; ++k) p[k] = values[k];
         depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
-        const float mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
-        const float my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
+        const Real mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
+        const Real my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
         u = mx / depth;
         v = my / depth;
     }
 
     const float g = c_gacl;
-    const float q = fusedMulAdd(u, u, v * v);
-    const float G = depth * (depth * g);
-    float feq[9];
+    const Real q = fusedMulAdd(u, u, v * v);
+    const Real G = depth * (depth * g);
+    Real feq[9];
     feq[0] = fusedMulAdd(q, divideBy<3>(depth * -2.0f), depth + divideBy<6>(depth * (depth * (g * -5.0f))));
     feq[1] = movingEquilibrium(depth, u, v, q, G, c_ex1, c_ey1, false);
     feq[2] = movingEquilibrium(depth, u, v, q, G, c_ex2, c_ey2, true);

@@ -80,8 +80,8 @@ struct KernelFusedMulAdd {
 };
 
 // x / kDivisor with the bits of the division, for kDivisor 3, 6, 12 or 24.
-template <int kDivisor>
-SW_DEVICE float divideBy(float x)
+template <int kDivisor, typename Real>
+SW_DEVICE Real divideBy(Real x)
 {
 #if defined(__CUDA_ARCH__) || defined(__AVX512F__)
     return divideByConstantWith<kDivisor>(x, KernelFusedMulAdd{});

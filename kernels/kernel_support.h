@@ -21,6 +21,9 @@
 #if defined(_MSC_VER) && !defined(__CUDACC__) && defined(__AVX2__)
 #include <immintrin.h>
 #endif
+#if defined(__wasm_relaxed_simd__)
+#include <wasm_simd128.h>
+#endif
 
 // Per-thread code is always inlined into its loop, so that the CPU backend
 // can vectorise across threads.
@@ -176,6 +179,12 @@ SW_DEVICE float fusedMulAdd(float a, float b, float c)
 #elif defined(_MSC_VER) && !defined(__CUDACC__) && defined(__AVX2__)
     // /arch:AVX2 implies FMA3 on MSVC, which defines no __FMA__.
     return _mm_cvtss_f32(_mm_fmadd_ss(_mm_set_ss(a), _mm_set_ss(b), _mm_set_ss(c)));
+#elif defined(__wasm_relaxed_simd__)
+    // WebAssembly has no scalar fused multiply-add; relaxed SIMD's may round
+    // once or twice, and the page runs this build only where a test at start
+    // has found it fused (web/).
+    return wasm_f32x4_extract_lane(
+        wasm_f32x4_relaxed_madd(wasm_f32x4_splat(a), wasm_f32x4_splat(b), wasm_f32x4_splat(c)), 0);
 #else
     return fusedMulAddPortable(a, b, c);
 #endif

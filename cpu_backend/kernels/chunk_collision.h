@@ -10,6 +10,10 @@
 #include "cell_transpose.h"
 #include "kernels/collision.h"
 
+#if defined(__wasm_simd128__)
+#include "simd128_lanes.h"
+#endif
+
 namespace CPU_KERNELS {
 
 // The collision runs in chunks of this many consecutive cells, whose values
@@ -42,7 +46,20 @@ template <bool fInitialized, bool forcesZero>
     // Read once for the chunk: the relaxation factor is a global the loop's
     // stores could alias.
     const Relaxation relaxation = currentRelaxation();
-    for (int c = 0; c < count; ++c)
+    int c = 0;
+#if defined(__wasm_simd128__)
+    // Four cells a vector (simd128_lanes.h), the rest one by one.
+    struct TransposedLanes {
+        float* cells;
+        ChunkLanes operator[](int k) const { return ChunkLanes{cells + k * kCollisionChunk}; }
+    };
+    for (; c + 4 <= count; c += 4) {
+        const Lanes4 fx = forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(forceX + c));
+        const Lanes4 fy = forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(forceY + c));
+        wasm_v128_store(depths + c, collideCell(TransposedLanes{chunk + c}, fx, fy, fInitialized, relaxation).v);
+    }
+#endif
+    for (; c < count; ++c)
         depths[c] = collideCell(TransposedCell{chunk + c}, forcesZero ? 0.0f : forceX[c],
                                 forcesZero ? 0.0f : forceY[c], fInitialized, relaxation);
 }

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -125,10 +127,30 @@ private:
 
 std::atomic<MemoryAccessHook> memoryAccessHook{nullptr};
 
+// The threads kernels are spread over: SHALLOW_WATER_CPU_THREADS where it
+// names a count from 1 to 256 (a benchmark at a given count, the browser
+// page's choice), else one a core. A WebAssembly build without threads has
+// the launching thread alone.
+unsigned chosenThreadCount()
+{
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    return 1;
+#else
+    if (const char* text = std::getenv("SHALLOW_WATER_CPU_THREADS")) {
+        char* end = nullptr;
+        const long count = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && count >= 1 && count <= 256) return static_cast<unsigned>(count);
+        std::fprintf(stderr, "SHALLOW_WATER_CPU_THREADS=%s is not a thread count from 1 to 256; using one a core.\n",
+                     text);
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+#endif
+}
+
 WorkerPool& pool()
 {
     // Never destroyed: its threads wait for work until the process ends.
-    static WorkerPool* instance = new WorkerPool(std::max(1u, std::thread::hardware_concurrency()));
+    static WorkerPool* instance = new WorkerPool(chosenThreadCount());
     return *instance;
 }
 

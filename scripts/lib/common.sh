@@ -15,6 +15,11 @@ required_packages=(
     clang-14 libclang-rt-14-dev
 )
 
+# The browser version's build (scripts/web) and its tests in a real browser
+# (scripts/web-check): Clang 19 compiles the WebAssembly, Emscripten links.
+web_packages=(emscripten clang-19 python3)
+web_test_packages=(chromium chromium-driver python3-selenium)
+
 # Installs whatever is missing with apt-get (as root, or through sudo).
 install_dependencies() {
     local missing=()

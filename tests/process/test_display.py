@@ -14,8 +14,9 @@ STILL_WATER = (127, 127, 127)
 
 def read_png_rgb(path):
     """(width, height, rows of (r, g, b) tuples) of an 8-bit RGB PNG as the
-    window tool writes it, or of an 8-bit grey one as the headless runner
-    does (no interlacing)."""
+    window tool writes it, of an 8-bit grey one as the headless runner does,
+    or of an RGBA one as a browser's screenshot is (no interlacing; the
+    alpha is dropped)."""
     with open(path, "rb") as file:
         data = file.read()
     if data[:8] != b"\x89PNG\r\n\x1a\n":
@@ -30,10 +31,10 @@ def read_png_rgb(path):
         elif kind == b"IDAT":
             compressed += body
     width, height, depth, colour, _, _, interlace = header
-    if depth != 8 or colour not in (0, 2) or interlace != 0:
-        raise ValueError("expected 8-bit RGB or grey without interlacing")
+    if depth != 8 or colour not in (0, 2, 6) or interlace != 0:
+        raise ValueError("expected 8-bit RGB, RGBA or grey without interlacing")
     raw = zlib.decompress(compressed)
-    channels = 3 if colour == 2 else 1
+    channels = {0: 1, 2: 3, 6: 4}[colour]
     stride = width * channels
     rows, previous = [], bytearray(stride)
     for y in range(height):
@@ -54,8 +55,8 @@ def read_png_rgb(path):
                 pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
                 predictor = left if pa <= pb and pa <= pc else (up if pb <= pc else corner)
                 line[i] = (line[i] + predictor) & 0xFF
-        if channels == 3:
-            rows.append([tuple(line[i:i + 3]) for i in range(0, stride, 3)])
+        if channels > 1:
+            rows.append([tuple(line[i:i + 3]) for i in range(0, stride, channels)])
         else:
             rows.append([(grey, grey, grey) for grey in line])
         previous = line
