@@ -16,7 +16,6 @@
 #include "app/grid_size.h"
 #include "app/pointer_drops.h"
 #include "app/simulation_step.h"
-#include "cpu_backend/runtime/cpu_runtime_hooks.h"
 #include "kernels/device_constants.h"
 #include "model/device_settings.h"
 #include "model/water_model.h"
@@ -156,6 +155,5 @@ double sw_still_volume()
 
 int sw_grid_width() { return kGridWidth; }
 int sw_grid_height() { return kGridHeight; }
-int sw_threads() { return static_cast<int>(cpu_runtime::workerCount()); }
 
 }  // extern "C"

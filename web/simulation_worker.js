@@ -242,6 +242,16 @@ async function loadModule(kernels, threads, output) {
   }
 }
 
+// A float read from the module as the fewest digits that give it back
+// (0.1, not 0.10000000149011612).
+function shortest(value) {
+  for (let digits = 1; digits < 9; digits += 1) {
+    const candidate = Number(value.toPrecision(digits));
+    if (Math.fround(candidate) === value) return candidate;
+  }
+  return value;
+}
+
 // Writes text into the module's memory for a call (freed by the caller).
 function moduleString(module, text) {
   const bytes = module.lengthBytesUTF8(text) + 1;
@@ -455,8 +465,8 @@ async function start(message) {
   if (status !== 0) return fail(session.errors.join('\n'));
   session.settings = {
     ...kDefaults, stepsPerFrame: module._sw_steps_per_frame(), rainFalls: module._sw_rain_falls() !== 0,
-    rainChance: module._sw_rain_chance(), dropRadius: module._sw_drop_radius(),
-    dropStrength: module._sw_drop_strength(),
+    rainChance: shortest(module._sw_rain_chance()), dropRadius: shortest(module._sw_drop_radius()),
+    dropStrength: shortest(module._sw_drop_strength()),
   };
   for (const [name, key] of [['relaxation', 'relaxation']]) {
     if (parameters.has(name)) session.settings[key] = Number(parameters.get(name));

@@ -13,6 +13,7 @@
 
 #include "chunk_collision.h"
 #include "stencil_table.h"
+#include "streaming_copy.h"
 
 namespace CPU_KERNELS {
 
@@ -60,7 +61,7 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
         const int begin = x0 + column < 0 ? 1 : 0;
         const int end = x0 + count + column > stencil.width ? count - 1 : count;
         if (begin == 0 && end == kCollisionChunk)
-            std::memcpy(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
+            copyVectors(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
         else
             std::memcpy(chunk + k * kCollisionChunk + begin, from + begin, static_cast<size_t>(end - begin) * sizeof(float));
     }

@@ -10,57 +10,28 @@ SHALLOW_WATER_HEADLESS (the native runner, default
 build/release/shallow-water-headless-cpu), SHALLOW_WATER_WEB_QUICK=1 for
 the everyday subset."""
 import os
-import re
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.dirname(__file__))
+from page_driver import ROOT, Browser, poll, read_png_rgb, serve  # noqa: E402
+
 sys.path.insert(0, os.path.join(ROOT, "tests", "process"))
-from test_display import read_png_rgb  # noqa: E402
 from test_settings_panel import rows_shown_in_the_window  # noqa: E402
 
-SITE = os.environ.get("SHALLOW_WATER_SITE", os.path.join(ROOT, "build", "web", "site"))
 HEADLESS = os.environ.get("SHALLOW_WATER_HEADLESS", os.path.join(ROOT, "build", "release", "shallow-water-headless-cpu"))
 QUICK = os.environ.get("SHALLOW_WATER_WEB_QUICK") == "1"
-SERVER = os.path.join(ROOT, "scripts", "lib", "serve_site.py")
-STEP_IN_TITLE = re.compile(r"^Hello World - paused, CPU \((\w+) kernels, (\d+) threads?, WebAssembly\), step (\d+)$")
-
-
-def serve(*options):
-    """Starts the site's server on a free port: (process, address)."""
-    server = subprocess.Popen([sys.executable, SERVER, SITE, "--port", "0", *options],
-                              stdout=subprocess.PIPE, text=True)
-    line = server.stdout.readline()
-    match = re.search(r"(http://127\.0\.0\.1:\d+/)", line)
-    if match is None:
-        server.kill()
-        raise RuntimeError(f"the site's server printed {line!r}")
-    return server, match.group(1)
 
 
 def native(*args):
     done = subprocess.run([HEADLESS, *args], capture_output=True, text=True)
     return done.returncode, done.stdout, done.stderr
-
-
-def poll(condition, what, timeout=60):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"no {what} within {timeout} s")
-        time.sleep(0.2)
 
 
 def setUpModule():
@@ -74,48 +45,6 @@ def tearDownModule():
     for server in SERVERS:
         server.kill()
         server.wait()
-
-
-class Browser:
-    """One headless Chromium drawing WebGL 2 in software, downloads into a
-    folder of its own."""
-
-    def __init__(self):
-        self.downloads = tempfile.mkdtemp(prefix="shallow-water-web-")
-        options = webdriver.ChromeOptions()
-        for argument in ("--headless=new", "--no-sandbox", "--window-size=1280,1024", "--use-gl=angle",
-                         "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--force-device-scale-factor=1"):
-            options.add_argument(argument)
-        options.add_experimental_option("prefs", {"download.default_directory": self.downloads})
-        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-
-    def close(self):
-        self.driver.quit()
-
-    def open(self, address, query=""):
-        self.driver.get(address + query)
-
-    def text(self, element_id):
-        return self.driver.find_element(By.ID, element_id).get_attribute("textContent")
-
-    def press(self, *keys):
-        ActionChains(self.driver).send_keys(*keys).perform()
-
-    def canvas_image(self, name):
-        path = os.path.join(self.downloads, name)
-        with open(path, "wb") as file:
-            file.write(self.driver.find_element(By.ID, "water").screenshot_as_png)
-        return read_png_rgb(path)
-
-    def paused_step(self, after=0):
-        """Pauses with the figures shown once the title's step is past
-        `after`, and reads the step from the title."""
-        poll(lambda: "kernels" in self.text("status"), "a running page")
-        self.press("i")
-        poll(lambda: (lambda match: match and int(match.group(1)) > after)(re.search(r", step (\d+)$", self.driver.title)),
-             f"a step past {after} in the title")
-        self.press(" ")
-        return int(poll(lambda: STEP_IN_TITLE.match(self.driver.title), "a paused title").group(3))
 
 
 class WebPage(unittest.TestCase):
@@ -152,6 +81,41 @@ class WebPage(unittest.TestCase):
                 thread_word = "thread" if threads == 1 else "threads"
                 self.assertEqual(self.browser.text("status"), f"Hello World — {kernels} kernels, {threads} {thread_word}")
 
+    def assert_runners_water(self, image, *args):
+        """The canvas's picture is the native runner's image with these
+        options, sampled as the view samples it."""
+        width, height, shown = image
+        path = os.path.join(self.browser.downloads, "native.png")
+        status, _, err = native(*args, "--png", path)
+        self.assertEqual(status, 0, err)
+        allowed = rows_shown_in_the_window(read_png_rgb(path)[2], width, height)
+        wrong = [(x, y) for y in range(height) for x in range(width) if shown[y][x] not in allowed[y][x]]
+        self.assertEqual(wrong[:5], [], f"{len(wrong)} pixels differ from the runner's water with {args}")
+
+    @unittest.skipIf(QUICK, "the everyday check runs the picture and the hashes only")
+    def test_url_options_and_panel_settings_give_the_runners_water(self):
+        # The headless runner's options as URL parameters.
+        self.browser.open(ISOLATED, "?steps-per-frame=4&rain-chance=0.5&relaxation=0.9&depth-range=0.0497,0.0503")
+        step = self.browser.paused_step(after=30)
+        self.assertEqual(step % 4, 0)
+        self.assert_runners_water(self.browser.canvas_image("options.png"), "--frames", str(step // 4),
+                                  "--steps-per-frame", "4", "--rain-chance", "0.5", "--relaxation", "0.9",
+                                  "--depth-range", "0.0497,0.0503")
+
+        # Settings typed into the panel, then a restart: every frame has them.
+        self.browser.open(ISOLATED)
+        poll(lambda: "kernels" in self.browser.text("status"), "a running page")
+        self.browser.press("g")
+        for setting, value in [("stepsPerFrame", "3"), ("relaxation", "5"), ("rainChance", "0.25")]:
+            box = self.browser.driver.find_element(By.CSS_SELECTOR, f'input[type=number][data-setting="{setting}"]')
+            box.send_keys(Keys.CONTROL, "a", Keys.NULL, value, Keys.ENTER)
+        self.assertEqual(box_value(self.browser, "relaxation"), "1.2", "a value past the range stops at its end")
+        self.browser.driver.find_element(By.CSS_SELECTOR, 'button[data-command="restart"]').click()
+        step = self.browser.paused_step(after=30)
+        self.assertEqual(step % 3, 0)
+        self.assert_runners_water(self.browser.canvas_image("panel.png"), "--frames", str(step // 3),
+                                  "--steps-per-frame", "3", "--relaxation", "1.2", "--rain-chance", "0.25")
+
     def test_the_default_page_shows_the_runners_grey_water_and_space_pauses_it(self):
         self.browser.open(ISOLATED)
         step = self.browser.paused_step(after=30)  # the first drops fall in frame 11
@@ -160,12 +124,7 @@ class WebPage(unittest.TestCase):
         time.sleep(1.0)
         self.assertTrue(self.browser.canvas_image("paused-later.png")[2] == first, "the water moved while paused")
 
-        status, _, err = native("--frames", str(step), "--png", os.path.join(self.browser.downloads, "native.png"))
-        self.assertEqual(status, 0, err)
-        grid = read_png_rgb(os.path.join(self.browser.downloads, "native.png"))[2]
-        allowed = rows_shown_in_the_window(grid, width, height)
-        wrong = [(x, y) for y in range(height) for x in range(width) if first[y][x] not in allowed[y][x]]
-        self.assertEqual(wrong[:5], [], f"{len(wrong)} pixels differ from the runner's water at step {step}")
+        self.assert_runners_water((width, height, first), "--frames", str(step))
         self.assertGreater(sum(p != (127, 127, 127) for row in first for p in row), 100, "no rain shown")
 
         # Space again: the water moves on.
@@ -216,9 +175,14 @@ class WebPage(unittest.TestCase):
         self.assertEqual((width, height), (640, 480))
         self.assertTrue(view == grey, "the saved view is not the view shown")
         self.browser.press("c")
-        coloured = poll(lambda: (lambda rows: rows if any(r != g or g != b for row in rows for r, g, b in row)
-                                 else None)(self.browser.canvas_image("coloured.png")[2]), "a coloured view")
+        poll(lambda: any(r != g or g != b for row in self.browser.canvas_image("coloured.png")[2] for r, g, b in row),
+             "a coloured view")
 
+
+
+def box_value(browser, setting):
+    return browser.driver.find_element(By.CSS_SELECTOR, f'input[type=number][data-setting="{setting}"]') \
+        .get_attribute("value")
 
 
 class WebPageRefusals(unittest.TestCase):
