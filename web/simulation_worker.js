@@ -468,9 +468,8 @@ async function start(message) {
     rainChance: shortest(module._sw_rain_chance()), dropRadius: shortest(module._sw_drop_radius()),
     dropStrength: shortest(module._sw_drop_strength()),
   };
-  for (const [name, key] of [['relaxation', 'relaxation']]) {
-    if (parameters.has(name)) session.settings[key] = Number(parameters.get(name));
-  }
+  // The options the module has checked and set, for the panel.
+  if (parameters.has('relaxation')) session.settings.relaxation = Number(parameters.get('relaxation'));
   if (parameters.has('depth-range')) {
     const [black, white] = parameters.get('depth-range').split(',').map(Number);
     session.settings.depthBlack = black;

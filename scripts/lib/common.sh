@@ -17,7 +17,7 @@ required_packages=(
 
 # The browser version's build (scripts/web) and its tests in a real browser
 # (scripts/web-check): Clang 19 compiles the WebAssembly, Emscripten links.
-web_packages=(emscripten clang-19 python3)
+web_packages=(emscripten clang-19 llvm-19 python3)
 web_test_packages=(chromium chromium-driver python3-selenium)
 
 # Installs whatever is missing with apt-get (as root, or through sudo).
