@@ -12,7 +12,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "web"))
-from page_driver import Browser, poll, serve  # noqa: E402
+from page_driver import Browser, poll, serve, stop  # noqa: E402
 
 MS_PER_FRAME = re.compile(r"^(\d+) frames in [\d.]+ s, ([\d.]+) ms per frame$", re.M)
 
@@ -57,7 +57,7 @@ def main():
                   f"native {figures[1][1] / figures[2][1]:.2f}")
     finally:
         browser.close()
-        server.kill()
+        stop(server)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@ import re
 import subprocess
 import sys
 import tempfile
-import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -21,11 +20,17 @@ STEP_IN_TITLE = re.compile(r"^Hello World - paused, CPU \((\w+) kernels, (\d+) t
 
 sys.path.insert(0, os.path.join(ROOT, "tests", "process"))
 from test_display import read_png_rgb  # noqa: E402
+from test_window_controls import poll  # noqa: E402
 
 
 def serve(*options):
     """Starts the site's server on a free port: (process, address)."""
-    server = subprocess.Popen([sys.executable, SERVER, SITE, "--port", "0", *options],
+    return serve_folder(SITE, *options)
+
+
+def serve_folder(folder, *options):
+    """Serves a folder as the site's server does: (process, address)."""
+    server = subprocess.Popen([sys.executable, SERVER, folder, "--port", "0", *options],
                               stdout=subprocess.PIPE, text=True)
     line = server.stdout.readline()
     match = re.search(r"(http://127\.0\.0\.1:\d+/)", line)
@@ -35,26 +40,22 @@ def serve(*options):
     return server, match.group(1)
 
 
-def poll(condition, what, timeout=60):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"no {what} within {timeout} s")
-        time.sleep(0.2)
+def stop(server):
+    server.kill()
+    server.wait()
+    server.stdout.close()
 
 
 class Browser:
     """One headless Chromium drawing WebGL 2 in software, downloads into a
-    folder of its own."""
+    folder of its own; more_arguments are Chromium's options."""
 
-    def __init__(self):
+    def __init__(self, *more_arguments):
         self.downloads = tempfile.mkdtemp(prefix="shallow-water-web-")
         options = webdriver.ChromeOptions()
         for argument in ("--headless=new", "--no-sandbox", "--window-size=1280,1024", "--use-gl=angle",
-                         "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--force-device-scale-factor=1"):
+                         "--use-angle=swiftshader", "--enable-unsafe-swiftshader", "--force-device-scale-factor=1",
+                         *more_arguments):
             options.add_argument(argument)
         options.add_experimental_option("prefs", {"download.default_directory": self.downloads})
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)

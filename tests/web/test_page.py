@@ -11,7 +11,9 @@ build/release/shallow-water-headless-cpu), SHALLOW_WATER_WEB_QUICK=1 for
 the everyday subset."""
 import os
 import subprocess
+import shutil
 import sys
+import tempfile
 import time
 import unittest
 
@@ -20,7 +22,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(__file__))
-from page_driver import ROOT, Browser, poll, read_png_rgb, serve  # noqa: E402
+from page_driver import ROOT, SITE, Browser, poll, read_png_rgb, serve, serve_folder, stop  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tests", "process"))
 from test_settings_panel import rows_shown_in_the_window  # noqa: E402
@@ -43,11 +45,12 @@ def setUpModule():
 
 def tearDownModule():
     for server in SERVERS:
-        server.kill()
-        server.wait()
+        stop(server)
 
 
-class WebPage(unittest.TestCase):
+class BrowserTest(unittest.TestCase):
+    """One browser for the class's tests."""
+
     @classmethod
     def setUpClass(cls):
         cls.browser = Browser()
@@ -56,9 +59,13 @@ class WebPage(unittest.TestCase):
     def tearDownClass(cls):
         cls.browser.close()
 
-    def checksum_run(self, query, timeout):
-        self.browser.open(ISOLATED, query)
+    def checksum(self, address, query, timeout=120):
+        """The checksum element's text once the run has written it (or the error's)."""
+        self.browser.open(address, query)
         return poll(lambda: self.browser.text("checksum") or self.browser.text("error"), "checksum", timeout)
+
+
+class WebPage(BrowserTest):
 
     def test_checksum_runs_give_the_native_hashes_with_each_module_and_thread_count(self):
         runs = [(20, "relaxed", 1), (20, "relaxed", 2)]
@@ -72,8 +79,8 @@ class WebPage(unittest.TestCase):
                     status, out, _ = native("--frames", str(frames), "--checksum")
                     self.assertEqual(status, 0)
                     expected[frames] = out.splitlines()[:2]
-                text = self.checksum_run(f"?frames={frames}&checksum&kernels={kernels}&threads={threads}",
-                                         timeout=30 + frames * (3 if kernels == "portable" else 0.5))
+                text = self.checksum(ISOLATED, f"?frames={frames}&checksum&kernels={kernels}&threads={threads}",
+                                     timeout=30 + frames * (3 if kernels == "portable" else 0.5))
                 lines = text.split("\n")
                 self.assertEqual(lines[:2], expected[frames], text)
                 self.assertRegex(lines[2], rf"^{frames} frames in \d+\.\d{{3}} s, \d+\.\d{{3}} ms per frame$")
@@ -185,15 +192,7 @@ def box_value(browser, setting):
         .get_attribute("value")
 
 
-class WebPageRefusals(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.browser = Browser()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.browser.close()
-
+class WebPageRefusals(BrowserTest):
     def error_of(self, address, query):
         self.browser.open(address, query)
         return poll(lambda: self.browser.text("error"), "error message", 60)
@@ -220,15 +219,34 @@ class WebPageRefusals(unittest.TestCase):
         self.assertEqual(self.browser.text("status"), "Hello World — portable kernels, 2 threads")
         self.assertIn("rounds twice", self.browser.text("notes"))
 
+    @unittest.skipIf(QUICK, "the everyday check runs the picture and the hashes only")
+    def test_memory_that_cannot_be_had_and_a_module_that_does_not_load_are_told(self):
+        # A browser that gives no module 768 MB (V8's limit, in pages of 64 KiB).
+        browser = Browser("--js-flags=--wasm-max-mem-pages=8000")
+        try:
+            browser.open(ISOLATED)
+            message = poll(lambda: browser.text("error"), "error message", 60)
+            self.assertIn("could not have the 768 MB of memory", message)
+        finally:
+            browser.close()
+
+        # A site whose threaded relaxed module is missing.
+        with tempfile.TemporaryDirectory() as site:
+            for name in os.listdir(SITE):
+                if name != "shallow-water-relaxed-threads.wasm":
+                    shutil.copy(os.path.join(SITE, name), site)
+            server, address = serve_folder(site)
+            try:
+                message = self.error_of(address, "?kernels=relaxed&threads=2")
+                self.assertIn("The module shallow-water-relaxed-threads failed to start", message)
+            finally:
+                stop(server)
+
     def test_without_isolation_one_thread_runs_and_the_page_says_what_the_host_must_send(self):
         text = self.checksum(NOT_ISOLATED, "?frames=20&checksum")
         self.assertEqual(text.split("\n")[:2], native("--frames", "20", "--checksum")[1].splitlines()[:2])
         self.assertEqual(self.browser.text("status"), "Hello World — relaxed kernels, 1 thread")
         self.assertIn("Cross-Origin-Embedder-Policy: require-corp", self.browser.text("notes"))
-
-    def checksum(self, address, query):
-        self.browser.open(address, query)
-        return poll(lambda: self.browser.text("checksum") or self.browser.text("error"), "checksum", 120)
 
 
 if __name__ == "__main__":
