@@ -7,8 +7,6 @@
 
 const kTitle = 'Hello World';
 const kProgramName = 'shallow-water-web';  // the runner's name in its messages
-const kGridWidth = 2688;
-const kGridHeight = 1536;
 
 // The settings the page's panel shows, in the window panel's ranges.
 const kDefaults = {
@@ -171,11 +169,14 @@ function compileProgram(gl, fragmentSource) {
   gl.linkProgram(program);
   if (!gl.getProgramParameter(program, gl.LINK_STATUS))
     throw new Error(`The shaders did not link: ${gl.getProgramInfoLog(program)}`);
+  gl.useProgram(program);
+  gl.uniform1i(gl.getUniformLocation(program, 'textureMap'), 0);
   return program;
 }
 
-// The canvas's WebGL 2 context, the depth texture and the window's quad.
-function createDisplay(canvas) {
+// The canvas's WebGL 2 context, the depth texture (one texel a cell of the
+// module's grid) and the window's quad.
+function createDisplay(canvas, gridWidth, gridHeight) {
   const gl = canvas.getContext('webgl2', { antialias: false, depth: false, alpha: false });
   if (gl === null) {
     throw new Error('This browser gives the page no WebGL 2, which draws the water.\n' +
@@ -187,27 +188,27 @@ function createDisplay(canvas) {
   gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE);
   gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
   gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
-  gl.texStorage2D(gl.TEXTURE_2D, 1, gl.RGBA8, kGridWidth, kGridHeight);
+  gl.texStorage2D(gl.TEXTURE_2D, 1, gl.RGBA8, gridWidth, gridHeight);
   gl.pixelStorei(gl.UNPACK_ALIGNMENT, 4);
   const quad = gl.createBuffer();
   gl.bindBuffer(gl.ARRAY_BUFFER, quad);
   gl.bufferData(gl.ARRAY_BUFFER, new Float32Array([0, 0, 1, 0, 1, 1, 0, 0, 1, 1, 0, 1]), gl.STATIC_DRAW);
   gl.enableVertexAttribArray(0);
   gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
-  return { gl, canvas, grey: compileProgram(gl, kGreyShader), coloured: null };
+  return { gl, canvas, gridWidth, gridHeight, grey: compileProgram(gl, kGreyShader), coloured: null };
 }
 
 function draw(display, module, pixels, coloured) {
   const gl = display.gl;
   if (pixels !== 0) {
-    const words = new Uint8Array(module.HEAPU8.buffer, pixels, kGridWidth * kGridHeight * 4);
-    gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, kGridWidth, kGridHeight, gl.RGBA, gl.UNSIGNED_BYTE, words);
+    const { gridWidth, gridHeight } = display;
+    const words = new Uint8Array(module.HEAPU8.buffer, pixels, gridWidth * gridHeight * 4);
+    gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, gridWidth, gridHeight, gl.RGBA, gl.UNSIGNED_BYTE, words);
   }
   if (coloured && display.coloured === null) display.coloured = compileProgram(gl, kColouredShader);
   const program = coloured ? display.coloured : display.grey;
   gl.viewport(0, 0, display.canvas.width, display.canvas.height);
   gl.useProgram(program);
-  gl.uniform1i(gl.getUniformLocation(program, 'textureMap'), 0);
   gl.drawArrays(gl.TRIANGLES, 0, 6);
 }
 
@@ -445,7 +446,6 @@ async function start(message) {
     args.some((arg) => ['--checksum', '--volume', '--bench', '--frames', '--help', '--version'].includes(arg));
   if (args.includes('--png') || args.includes('--video'))
     throw new Error('The page writes no files: --png and --video are for the headless program. Press S to save the view.');
-  if (!headless) session.display = createDisplay(message.canvas);
 
   session.output = [];
   const output = {
@@ -463,6 +463,7 @@ async function start(message) {
   const status = module._sw_start(options);
   module._free(options);
   if (status !== 0) return fail(session.errors.join('\n'));
+  session.display = createDisplay(message.canvas, module._sw_grid_width(), module._sw_grid_height());
   session.settings = {
     ...kDefaults, stepsPerFrame: module._sw_steps_per_frame(), rainFalls: module._sw_rain_falls() !== 0,
     rainChance: shortest(module._sw_rain_chance()), dropRadius: shortest(module._sw_drop_radius()),
