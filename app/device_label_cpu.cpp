@@ -1,4 +1,5 @@
-#include "cpu_backend/dispatch/instruction_set_choice.h"
+#include <cpu_backend.h>
+
 #include "device_label.h"
 
 std::string deviceLabel()

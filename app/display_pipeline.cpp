@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "grid_size.h"
+#include "model/grid_size.h"
 #include "model/water_model.h"
 #include "shallow_water_app.h"
 

@@ -10,8 +10,8 @@
 #include "frame_rate.h"
 #include "model/water_model.h"
 #include "shallow_water_app.h"
-#include "standard_output.h"
-#include "version_line.h"
+#include "program_output/standard_output.h"
+#include "program_output/version_line.h"
 #include "view_snapshot.h"
 #include "window_controls.h"
 #include "window_keys.h"
@@ -158,7 +158,7 @@ static int runWindowProgram(int argc, char** argv)
             drawDisplay(controls.view.program(app->program), app->texture, app->vao, app->quadVbo,
                         save ? 0 : controls.panel.coveredWidth(), save ? 0 : controls.panel.coveredHeight());
             if (save) saveViewSnapshot(app->frameCounter);
-            if (!controls.panel.draw(*app, controls)) return endAfterDeviceFailure();
+            if (!controls.drawPanel(*app)) return endAfterDeviceFailure();
             glfwSwapBuffers(window);
         }
         if (step) frameRate.frameShown();

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "grid_size.h"
+#include "model/grid_size.h"
 #include "model/water_model.h"
-#include "simulation_step.h"
+#include "model/simulation_step.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "display_pipeline.h"
 #include "gpu/helper_cuda.h"
 #include "gpu/helper_cuda_gl.h"
-#include "grid_size.h"
+#include "model/grid_size.h"
 #include "model/water_model.h"
-#include "simulation_step.h"
+#include "model/simulation_step.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "simulation_step.h"
+#include "model/simulation_step.h"
 
 struct WaterModel;
 

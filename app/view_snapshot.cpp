@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/png_image.h"
+#include "program_output/png_image.h"
 
 bool saveViewSnapshot(int32_t step)
 {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "shallow_water_app.h"
+
 namespace {
 
 WindowControls& controlsOf(GLFWwindow* window)
@@ -109,6 +111,23 @@ void WindowControls::handle(WindowCommand command)
         run.requestRedraw();
         break;
     }
+}
+
+bool WindowControls::drawPanel(ShallowWaterApp& app)
+{
+    readout.setFiguresWanted(panel.visible());
+    const PanelState state{run.paused(),      view.coloured(), step_, readout.figures(), readout.device(),
+                           readout.recentMillisecondsPerStep()};
+    const PanelActions actions = panel.draw(state, *app.model, app.vao);
+    // A panel that could not be set up has hidden itself.
+    readout.setFiguresWanted(panel.visible());
+    if (actions.deviceCannotContinue) return false;
+    for (const WindowCommand command : actions.commands) handle(command);
+    if (actions.redisplay) {
+        if (!app.redisplay()) return false;
+        run.requestRedraw();
+    }
+    return true;
 }
 
 bool WindowControls::takeSaveView()

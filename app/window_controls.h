@@ -13,6 +13,7 @@
 #include "window_keys.h"
 
 struct GLFWwindow;
+class ShallowWaterApp;
 
 class WindowControls {
 public:
@@ -21,6 +22,10 @@ public:
     WindowControls(GLFWwindow* window, const int32_t& step, int cellsPerStep);
 
     void handle(WindowCommand command);
+
+    // Draws the settings panel, if shown, over the picture just drawn and
+    // does what it asks. False when the device cannot continue.
+    bool drawPanel(ShallowWaterApp& app);
 
     // Whether the frame being drawn is to be saved (S), asked once.
     bool takeSaveView();

@@ -19,11 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "app/simulation_step.h"
+#include "model/simulation_step.h"
 #include "model/water_model.h"
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-#include "cpu_backend/dispatch/instruction_set_choice.h"
-#include "cpu_backend/dispatch/frame_queue.h"
+#include <cpu_backend.h>
 #endif
 
 namespace {
@@ -104,11 +103,11 @@ constexpr double kKernelByKernelFrameBytes = kCollisionBytes + kStreamingBytes +
 // plus 8. What it moves is less (onePassTraffic).
 constexpr double kOnePassFrameBytes = 44 + 48 + kPixelBytes;
 
-// Frame passes the CPU backend has run so far (none on the GPU).
-unsigned long long framePassesRun()
+// Step passes the CPU backend has run so far (none on the GPU).
+unsigned long long stepPassesRun()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    return cpu_kernels::framePassesRun();
+    return cpu_kernels::stepPassesRun();
 #else
     return 0;
 #endif
@@ -125,7 +124,7 @@ struct Traffic {
 Traffic onePassTraffic()
 {
 #if defined(SHALLOW_WATER_CPU_BACKEND)
-    const cpu_kernels::FramePassTraffic traffic = cpu_kernels::framePassTraffic();
+    const cpu_kernels::StepPassTraffic traffic = cpu_kernels::stepPassTraffic();
     return {static_cast<double>(traffic.bytes), static_cast<double>(traffic.cells)};
 #else
     return {};
@@ -153,7 +152,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     // second timed), then the ceiling's copy, 7 to 8: measured in every
     // frame, so that its median covers the same time as the kernels' (a
     // shared machine's bandwidth comes and goes).
-    const unsigned long long onePassBefore = framePassesRun();
+    const unsigned long long onePassBefore = stepPassesRun();
     CopyBuffers ceiling(static_cast<size_t>(model.cellCount()) * 9 * sizeof(float));
     ceiling.copy();  // the first copy also touches the pages
     Stopwatch watch(9);
@@ -204,7 +203,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     if (!watch.ok() || !ceiling.ok() || !checkLastCudaError()) return false;
     // Every timed frame ran in one pass, or none did (a drop can only fall
     // after the decays, which complete the frame's step).
-    const bool onePass = framePassesRun() - onePassBefore >= 2ull * static_cast<unsigned long long>(frames);
+    const bool onePass = stepPassesRun() - onePassBefore >= 2ull * static_cast<unsigned long long>(frames);
     const size_t copyBytes = ceiling.bytes();
     const double copyMs = median(copy);
 

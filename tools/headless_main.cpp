@@ -14,13 +14,13 @@
 #include <numeric>
 #include <vector>
 
-#include "app/grid_size.h"
-#include "app/simulation_step.h"
-#include "app/standard_output.h"
-#include "app/version_line.h"
+#include "model/grid_size.h"
+#include "model/simulation_step.h"
+#include "program_output/standard_output.h"
+#include "program_output/version_line.h"
 #include "benchmark.h"
 #include "fnv1a.h"
-#include "png_image.h"
+#include "program_output/png_image.h"
 #include "headless_options.h"
 #include "kernels/device_constants.h"
 #include "model/device_settings.h"

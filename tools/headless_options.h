@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/simulation_step.h"
+#include "model/simulation_step.h"
 
 // Frames a second of a video unless --fps says otherwise.
 constexpr int kDefaultVideoFps = 60;

@@ -19,9 +19,9 @@
 
 #include "fnv1a.h"
 #include "random_test_values.h"
-#include "app/simulation_step.h"
-#include "app/standard_output.h"
-#include "app/version_line.h"
+#include "model/simulation_step.h"
+#include "program_output/standard_output.h"
+#include "program_output/version_line.h"
 #include "kernels/kernel_launch.h"
 #include "model/device_settings.h"
 #include "model/water_model.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "output_file.h"
+#include "program_output/output_file.h"
 
 class VideoWriter {
 public:

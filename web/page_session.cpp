@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "app/pointer_drops.h"
-#include "app/simulation_step.h"
+#include "model/simulation_step.h"
 #include "kernels/device_constants.h"
 #include "model/device_settings.h"
 #include "model/water_model.h"

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/shallow_water_app.h"
-#include "app/window_controls.h"
 #include "model/water_model.h"
 
 namespace {
@@ -72,17 +70,16 @@ bool SettingsPanel::capturesKeyboard() const
     return visible_ && setUp_ && ImGui::GetIO().WantCaptureKeyboard;
 }
 
-bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
+PanelActions SettingsPanel::draw(const PanelState& state, WaterModel& model, unsigned int vao)
 {
-    controls.readout.setFiguresWanted(visible_);
-    if (!visible_) return true;
+    PanelActions actions;
+    if (!visible_) return actions;
     if (!setUp_) {
         if (setUpFailed_ || !setUp()) {
             if (!setUpFailed_) std::fprintf(stderr, "The settings panel could not be set up.\n");
             setUpFailed_ = true;
             visible_ = false;
-            controls.readout.setFiguresWanted(false);
-            return true;
+            return actions;
         }
         setUp_ = true;
     }
@@ -98,18 +95,18 @@ bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
                  ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
                      ImGuiWindowFlags_NoCollapse);
     ImGui::PushItemWidth(kControlWidth);
-    drawRun(controls, app.frameCounter);
+    drawRun(state, actions);
     drawRain();
     bool deviceUsable = drawWater();
-    deviceUsable = deviceUsable && drawView(app, controls);
-    deviceUsable = deviceUsable && drawFigures(app, controls);
+    deviceUsable = deviceUsable && drawView(state, actions);
+    deviceUsable = deviceUsable && drawFigures(state, model);
     ImGui::PopItemWidth();
     const ImVec2 corner(ImGui::GetWindowPos().x + ImGui::GetWindowSize().x,
                         ImGui::GetWindowPos().y + ImGui::GetWindowSize().y);
     ImGui::End();
     ImGui::Render();
     if (layerFailed_ || !layer_.show(ImGui::GetDrawData(), static_cast<int>(corner.x), static_cast<int>(corner.y),
-                                     app.vao)) {
+                                     vao)) {
         layerFailed_ = true;
         ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
     }
@@ -117,21 +114,22 @@ bool SettingsPanel::draw(ShallowWaterApp& app, WindowControls& controls)
     const ImVec2 scale = ImGui::GetDrawData()->FramebufferScale;
     coveredWidth_ = static_cast<int>((corner.x - 2.0f) * scale.x);
     coveredHeight_ = static_cast<int>((corner.y - 2.0f) * scale.y);
-    return deviceUsable;
+    actions.deviceCannotContinue = !deviceUsable;
+    return actions;
 }
 
-void SettingsPanel::drawRun(WindowControls& controls, int32_t step)
+void SettingsPanel::drawRun(const PanelState& state, PanelActions& actions)
 {
     ImGui::TextUnformatted("Run");
-    if (ImGui::Button(controls.run.paused() ? "Resume" : "Pause")) controls.handle(WindowCommand::TogglePause);
+    if (ImGui::Button(state.paused ? "Resume" : "Pause")) actions.commands.push_back(WindowCommand::TogglePause);
     ImGui::SameLine();
-    if (!controls.run.paused()) ImGui::BeginDisabled();
-    if (ImGui::Button("Step")) controls.handle(WindowCommand::StepOnce);
-    if (!controls.run.paused()) ImGui::EndDisabled();
+    if (!state.paused) ImGui::BeginDisabled();
+    if (ImGui::Button("Step")) actions.commands.push_back(WindowCommand::StepOnce);
+    if (!state.paused) ImGui::EndDisabled();
     ImGui::SameLine();
-    if (ImGui::Button("Restart")) controls.handle(WindowCommand::Restart);
+    if (ImGui::Button("Restart")) actions.commands.push_back(WindowCommand::Restart);
     ImGui::SameLine();
-    ImGui::Text("step %d", static_cast<int>(step));
+    ImGui::Text("step %d", static_cast<int>(state.step));
     ImGui::SliderInt("steps a frame", &settings_.stepsPerFrame, 1, kMostStepsPerFrame, "%d", kClamped);
 }
 
@@ -169,11 +167,11 @@ bool SettingsPanel::drawWater()
     return !deviceCannotContinue();
 }
 
-bool SettingsPanel::drawView(ShallowWaterApp& app, WindowControls& controls)
+bool SettingsPanel::drawView(const PanelState& state, PanelActions& actions)
 {
     ImGui::Separator();
-    bool coloured = controls.view.coloured();
-    if (ImGui::Checkbox("Coloured view (C)", &coloured)) controls.handle(WindowCommand::ToggleColours);
+    bool coloured = state.coloured;
+    if (ImGui::Checkbox("Coloured view (C)", &coloured)) actions.commands.push_back(WindowCommand::ToggleColours);
     float black = settings_.blackDepth;
     float white = settings_.whiteDepth;
     bool changed = ImGui::SliderFloat("black at depth", &black, kShallowestBlackDepth, white - kNarrowestDepthRange,
@@ -190,27 +188,26 @@ bool SettingsPanel::drawView(ShallowWaterApp& app, WindowControls& controls)
     settings_.blackDepth = black;
     settings_.whiteDepth = white;
     // The picture of the water as it is, in the new range, also while paused.
-    if (!app.redisplay()) return false;
-    controls.run.requestRedraw();
+    actions.redisplay = true;
     return true;
 }
 
-bool SettingsPanel::drawFigures(ShallowWaterApp& app, WindowControls& controls)
+bool SettingsPanel::drawFigures(const PanelState& state, WaterModel& model)
 {
     ImGui::Separator();
-    const LiveFigures& figures = controls.readout.figures();
+    const LiveFigures& figures = state.figures;
     if (figures.measured) {
         ImGui::Text("%.1f frames/s, %.2f ms/step", figures.framesPerSecond, figures.millisecondsPerStep);
         ImGui::Text("%.1f M cell updates/s", figures.millionCellUpdatesPerSecond);
     } else {
-        ImGui::TextUnformatted(controls.run.paused() ? "paused" : "measuring");
+        ImGui::TextUnformatted(state.paused ? "paused" : "measuring");
         ImGui::NewLine();
     }
-    ImGui::TextUnformatted(controls.readout.device().c_str());
-    if (!volume_.update(*app.model, app.frameCounter, controls.run.paused()) && deviceCannotContinue()) return false;
+    ImGui::TextUnformatted(state.device.c_str());
+    if (!volume_.update(model, state.step, state.paused) && deviceCannotContinue()) return false;
     if (volume_.measured())
         ImGui::Text("volume %.3f, drift %+.3g", volume_.volume(), volume_.relativeDrift());
-    const std::deque<float>& recent = controls.readout.recentMillisecondsPerStep();
+    const std::deque<float>& recent = state.recentMillisecondsPerStep;
     const std::vector<float> plotted(recent.begin(), recent.end());
     ImGui::PlotLines("##ms", plotted.data(), static_cast<int>(plotted.size()), 0, "ms a step, last 5 s", 0.0f,
                      FLT_MAX, ImVec2(kPanelWidth - 16.0f, 40.0f));

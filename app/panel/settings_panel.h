@@ -5,14 +5,40 @@
 // titles its window exactly as without it.
 #pragma once
 
-#include "app/simulation_step.h"
-#include "panel_layer.h"
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/live_readout.h"
 #include "app/water_volume.h"
+#include "app/window_keys.h"
 #include "model/device_settings.h"
+#include "model/simulation_step.h"
+#include "panel_layer.h"
 
 struct GLFWwindow;
-class ShallowWaterApp;
-class WindowControls;
+struct WaterModel;
+
+// What the panel shows of the window, read before each drawing.
+struct PanelState {
+    bool paused;
+    bool coloured;
+    int32_t step;
+    const LiveFigures& figures;
+    const std::string& device;
+    const std::deque<float>& recentMillisecondsPerStep;
+};
+
+// What one drawing of the panel asks of the window, which applies it: the
+// commands of its buttons, as if their keys were pressed, and a new picture
+// of the water (the depth range changed). The settings themselves are the
+// panel's (settings()). `deviceCannotContinue` ends the run.
+struct PanelActions {
+    std::vector<WindowCommand> commands;
+    bool redisplay = false;
+    bool deviceCannotContinue = false;
+};
 
 // What the panel sets; the frame loop reads the steps and the rain, the
 // panel writes the relaxation factor and the depth range to the device.
@@ -46,9 +72,10 @@ public:
     bool capturesMouse() const;
     bool capturesKeyboard() const;
 
-    // While visible: draws the panel over the picture just drawn and applies
-    // what was changed in it. False when the device cannot continue.
-    bool draw(ShallowWaterApp& app, WindowControls& controls);
+    // While visible: draws the panel over the picture just drawn (the quad's
+    // vertex array draws its layer), writes the settings changed in it to
+    // the device, and returns what the window is to do.
+    PanelActions draw(const PanelState& state, WaterModel& model, unsigned int vao);
 
     // The window's top-left corner that the panel's last drawing covers
     // opaquely (its edge, which blends, left out), so that the water need
@@ -63,11 +90,11 @@ public:
 
 private:
     bool setUp();
-    void drawRun(WindowControls& controls, int32_t step);
+    void drawRun(const PanelState& state, PanelActions& actions);
     void drawRain();
     bool drawWater();
-    bool drawView(ShallowWaterApp& app, WindowControls& controls);
-    bool drawFigures(ShallowWaterApp& app, WindowControls& controls);
+    bool drawView(const PanelState& state, PanelActions& actions);
+    bool drawFigures(const PanelState& state, WaterModel& model);
 
     GLFWwindow* window_;
     bool visible_ = false;

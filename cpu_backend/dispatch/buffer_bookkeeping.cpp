@@ -1,4 +1,4 @@
-// The direction-major distributions and zero masks of the frame pass.
+// The direction-major distributions and zero masks of the step pass.
 #include "buffer_bookkeeping.h"
 
 #include <algorithm>
@@ -75,7 +75,7 @@ std::vector<DirectionMajorPair> BufferBookkeeping::takeTouched(const Access& acc
     return touched;
 }
 
-std::vector<DirectionMajorPair> BufferBookkeeping::takeTouchedByFramePass(FramePass* pass)
+std::vector<DirectionMajorPair> BufferBookkeeping::takeTouchedByStepPass(StepPass* pass)
 {
     const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
     Access others;  // the pass's arrays other than its distributions
@@ -163,7 +163,7 @@ BufferBookkeeping::ZeroMask& BufferBookkeeping::zeroMaskOf(const float* field, u
     return zeroMasks_.back();
 }
 
-void BufferBookkeeping::attachZeroMasks(FramePass* pass)
+void BufferBookkeeping::attachZeroMasks(StepPass* pass)
 {
     const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
     std::lock_guard<std::mutex> lock(mutex_);

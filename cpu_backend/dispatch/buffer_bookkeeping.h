@@ -1,10 +1,12 @@
-// What the frame pass knows about device buffers beyond their contents:
+// What the step pass knows about device buffers beyond their contents:
 // the distributions it left direction-major, and the zero mask of each
 // force field. Every launch and runtime call that touches memory reports
 // here first (an Access), so that the cell order is restored before
 // anything could observe the distributions, and the mask cleared wherever
 // a call writes.
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include <atomic>
 #include <cstdint>
@@ -46,9 +48,9 @@ struct Access {
     bool touches(const Range& range) const;
 };
 
-// Distributions that a frame pass left direction-major: `collided` holds a
-// frame's collided values in that order, and their streaming into
-// `streamed` is deferred (frame_pass.h). Both ranges are dirty: either may
+// Distributions that a step pass left direction-major: `collided` holds a
+// step's collided values in that order, and their streaming into
+// `streamed` is deferred (step_pass.h). Both ranges are dirty: either may
 // be observed only once the write-back has restored the launches' cell
 // order (KernelSet::restoreCellMajor).
 struct DirectionMajorPair {
@@ -71,11 +73,11 @@ public:
     // Takes out the pairs that `access` touches: those it may read or
     // write in any part. The caller restores them.
     std::vector<DirectionMajorPair> takeTouched(const Access& access);
-    // Before a frame pass: takes out the pair that the pass continues (its
+    // Before a step pass: takes out the pair that the pass continues (its
     // collided values in the pass's fStream, their streaming deferred to
     // its f, on the same grid, no other array of the pass in either) and
     // says so in the pass, and takes out those the pass touches otherwise.
-    std::vector<DirectionMajorPair> takeTouchedByFramePass(FramePass* pass);
+    std::vector<DirectionMajorPair> takeTouchedByStepPass(StepPass* pass);
     // Restores pairs taken out (outside the lock), and counts them.
     void restore(const std::vector<DirectionMajorPair>& touched);
     unsigned long long restorations() const;
@@ -89,7 +91,7 @@ public:
     void markFieldZero(const float* field, unsigned long long cells);
     // Clears the masks of every field but the pass's force fields where the
     // pass writes, and gives the pass the masks of its two fields.
-    void attachZeroMasks(FramePass* pass);
+    void attachZeroMasks(StepPass* pass);
 
 private:
     struct ZeroMask {

@@ -8,15 +8,15 @@
 // gives the same bits; they differ only in speed.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
+#include <cpu_backend.h>
+
 #include "cpu_backend/kernels/kernel_set.h"
 
 #include <string>
-#include <vector>
 
 namespace cpu_kernels {
-
-// The sets compiled into this build, from the most portable to the fastest.
-std::vector<std::string> compiledInstructionSets();
 
 // True if the named set is compiled in and this processor runs it.
 bool instructionSetSupported(const std::string& name);
@@ -27,9 +27,8 @@ bool instructionSetSupported(const std::string& name);
 // with another set is safe: the results do not depend on the set.)
 std::string chooseInstructionSet(const char* requested);
 
-// The set the launchers use, chosen from the environment at the first call.
+// The functions of the set the launchers use (activeInstructionSet).
 const KernelSet& activeKernelSet();
-std::string activeInstructionSet();
 
 // Test hook: the launchers use the named set from now on (call it while no
 // launch runs). Returns false and changes nothing if that set is not

@@ -1,8 +1,8 @@
 // The CPU backend's launchers of kernels/kernel_launch.h. Each checks its
 // launch as the CUDA runtime does, at the call: a rejected launch is
 // recorded as the last error and does nothing. An accepted one goes to the
-// compiled set chosen for this processor: the frame's collision, streaming
-// and force decays through the frame queue, every other kernel at once,
+// compiled set chosen for this processor: the step's collision, streaming
+// and force decays through the launch queue, every other kernel at once,
 // after whatever waits there. A launch holds the runtime's lock from
 // its check to its queueing or run, so launches from several host threads
 // each go in whole.
@@ -10,7 +10,7 @@
 
 #include <cuda_runtime.h>
 
-#include "frame_queue.h"
+#include "launch_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
 #include "kernels/device_constants.h"
 #include "kernels/stream.h"
@@ -82,7 +82,7 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
     set.heightMapToTexture(grid, block, h, pixels);
 }
 
-// The copies run what waits in the frame queue first (the runtime's memory
+// The copies run what waits in the launch queue first (the runtime's memory
 // access hook), so a queued collision keeps the factor it was launched with.
 cudaError_t writeRelaxationFactor(float omega)
 {

@@ -4,6 +4,8 @@
 // A pure permutation of floats: nothing is computed.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include "kernel_set.h"
 
 #if defined(__AVX2__)

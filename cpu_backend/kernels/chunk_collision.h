@@ -1,9 +1,11 @@
 // The collision of a run of consecutive cells (a chunk) held in
 // direction-major order, so that the per-cell code vectorises across cells.
-// The frame pass fills its chunks from the previous frame's collided rows
+// The step pass fills its chunks from the previous step's collided rows
 // (row_collision.cpp); the collision launched alone from cells in f's own
 // order (cpu_backend/kernels/simple_kernels.cpp).
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include <algorithm>
 

@@ -1,12 +1,14 @@
-// How the frame pass keeps the distributions between frames: every grid
+// How the step pass keeps the distributions between steps: every grid
 // row direction-major, as nine runs of `width` floats (direction k's run
 // at k * width), in the same floats that hold the row in cell order. In
 // this order the collision loads a run of cells' values with plain vector
 // loads, and the streaming is each run read one cell to the side. Only the
-// frame pass reads this order: before anything else could see the
+// step pass reads this order: before anything else could see the
 // distributions, the cell order that the launches would have left is
 // restored (restoreCellMajor).
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include <cstddef>
 #include <cstring>
@@ -72,9 +74,9 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
     }
 }
 
-// `collided` holds a frame's collided values direction-major, their
+// `collided` holds a step's collided values direction-major, their
 // streaming into `streamed` deferred: writes the streaming into `streamed`
-// and puts `collided` back in cell order, as the frame's launches run one
+// and puts `collided` back in cell order, as the step's launches run one
 // by one leave them. False, having done nothing, where the streaming
 // kernel follows no stencil table.
 bool runRestoreCellMajor(float* collided, float* streamed, int width, int height);

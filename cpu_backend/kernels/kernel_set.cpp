@@ -6,6 +6,6 @@
 namespace CPU_KERNELS {
 
 const KernelSet kernelSet = {runInitWaterLB,        runCollision3, runStream,  runIncrementForce, runRainDrop,
-                             runHeightMapToTexture, runFramePass,  runRestoreCellMajor};
+                             runHeightMapToTexture, runStepPass,  runRestoreCellMajor};
 
 }  // namespace CPU_KERNELS

@@ -5,16 +5,18 @@
 // cpu_backend/dispatch/. A KernelSet holds one set's functions: the public
 // launchers of kernels/kernel_launch.h, compiled once in
 // cpu_backend/dispatch/, check each launch and hand it to the set chosen at
-// start-up, at once or through the frame queue.
+// start-up, at once or through the launch queue.
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include "kernels/kernel_launch.h"
 
-#include "frame_pass.h"
+#include "step_pass.h"
 
 // One compiled set. Each run function does the work of one launch that the
 // runtime has already accepted, with kernel_launch.h's signature;
-// framePass runs a FramePass and returns false, having done nothing, where
+// stepPass runs a StepPass and returns false, having done nothing, where
 // it cannot (the launches then run one by one); restoreCellMajor puts the
 // direction-major distributions that a pass left back in the launches'
 // cell order (cpu_backend/kernels/direction_major.h).
@@ -25,7 +27,7 @@ struct KernelSet {
     decltype(&::launchIncrementForce) incrementForce;
     decltype(&::launchRainDrop) rainDrop;
     decltype(&::launchHeightMapToTexture) heightMapToTexture;
-    bool (*framePass)(const FramePass& pass);
+    bool (*stepPass)(const StepPass& pass);
     bool (*restoreCellMajor)(float* collided, float* streamed, int width, int height);
 };
 
@@ -39,7 +41,7 @@ void runIncrementForce(dim3 grid, dim3 block, float* force);
 void runRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                  int height);
 void runHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels);
-bool runFramePass(const FramePass& pass);
+bool runStepPass(const StepPass& pass);
 bool runRestoreCellMajor(float* collided, float* streamed, int width, int height);
 
 extern const KernelSet kernelSet;

@@ -3,6 +3,8 @@
 // expects.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include "kernel_set.h"
 
 #include "cpu_backend/runtime/launch_workers.h"

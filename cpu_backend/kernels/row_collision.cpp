@@ -1,5 +1,5 @@
-// The frame pass's collision of a row (row_collision.h): each chunk of
-// cells pulled from the previous frame's collided rows (the streaming) or
+// The step pass's collision of a row (row_collision.h): each chunk of
+// cells pulled from the previous step's collided rows (the streaming) or
 // read from f in cell order, collided, and stored direction-major; the
 // depth written with streaming stores; then both force fields decayed over
 // the row.
@@ -60,7 +60,7 @@ int decayCells(float* force, uint8_t* zeroLines, size_t first, int count)
 
 }  // namespace
 
-int collideRow(const FramePass& pass, const GridStencil& stencil, int y, float* out)
+int collideRow(const StepPass& pass, const GridStencil& stencil, int y, float* out)
 {
     const int width = pass.width;
     const size_t first = static_cast<size_t>(y) * width;

@@ -9,6 +9,8 @@
 // WebAssembly's IEEE single-precision arithmetic, rounded to nearest.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include "kernel_set.h"
 
 #include <wasm_simd128.h>

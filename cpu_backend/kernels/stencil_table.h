@@ -3,10 +3,12 @@
 // takes, walls bouncing values back. It is read once from the kernel's own
 // per-thread code (kernels/stream.h), run on a small grid whose f names
 // each float's position; should that code stop following such a pattern,
-// the streaming runs it thread by thread. The frame pass pulls its chunks
+// the streaming runs it thread by thread. The step pass pulls its chunks
 // by it (direction_major.h), and so does the streaming launched alone
 // (cpu_backend/kernels/stream_kernel.cpp).
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include <cstddef>
 

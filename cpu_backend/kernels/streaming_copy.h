@@ -3,6 +3,8 @@
 // compiled set's widest vectors.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -24,7 +26,7 @@ namespace CPU_KERNELS {
 // Copies `bytes` (a multiple of 16 under WebAssembly) from `from` to `to`
 // through the cache. Under WebAssembly, in vectors inline: memcpy and
 // memory.copy are calls, which for a chunk's few hundred bytes took half of
-// a frame's time.
+// a step's time.
 inline void copyVectors(void* to, const void* from, size_t bytes)
 {
 #if defined(__wasm_simd128__)

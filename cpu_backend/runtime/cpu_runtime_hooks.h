@@ -15,6 +15,8 @@
 //       cudaGetLastError does not clear it.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cuda_runtime_api.h>
 
 #include <cstddef>

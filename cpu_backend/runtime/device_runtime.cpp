@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 
+#include "device_symbols.h"
 #include "graphics_resource.h"
 #include "launch_workers.h"
 #include "large_pages.h"
@@ -347,36 +348,67 @@ cudaError_t symbolCopyStatus(size_t symbolBytes, const void* other, size_t count
     return cudaSuccess;
 }
 
+struct SymbolTable {
+    std::mutex mutex;
+    std::map<const void*, size_t> sizes;
+};
+
+SymbolTable& symbols()
+{
+    static SymbolTable* table = new SymbolTable;
+    return *table;
+}
+
 }  // namespace
+
+void registerDeviceSymbol(const void* symbol, size_t bytes)
+{
+    SymbolTable& table = symbols();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.sizes[symbol] = bytes;
+}
+
+size_t deviceSymbolBytes(const void* symbol)
+{
+    SymbolTable& table = symbols();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    const auto it = table.sizes.find(symbol);
+    return it == table.sizes.end() ? 0 : it->second;
+}
+
+}  // namespace cpu_runtime
 
 // A symbol is host memory that no kernel's bookkeeping knows; telling the
 // hook of the copy runs every launch still waiting, so that none of them
-// sees the new value, as none would on a GPU.
-cudaError_t copyToSymbol(void* symbol, size_t symbolBytes, const void* src, size_t count, size_t offset,
-                         cudaMemcpyKind kind)
+// sees the new value, as none would on a GPU. An address that is no
+// registered symbol is refused before anything else is checked.
+cudaError_t cudaMemcpyToSymbol(const void* symbol, const void* src, size_t count, size_t offset, cudaMemcpyKind kind)
 {
-    const auto runtimeLock = lockRuntime();
-    beforeAccess({{symbol, symbolBytes, true}, {src, count, false}});
-    cudaError_t status = callStatus("cudaMemcpyToSymbol");
-    if (status == cudaSuccess) status = symbolCopyStatus(symbolBytes, src, count, offset, kind, cudaMemcpyHostToDevice);
+    const auto runtimeLock = cpu_runtime::lockRuntime();
+    const size_t symbolBytes = cpu_runtime::deviceSymbolBytes(symbol);
+    cpu_runtime::beforeAccess({{symbol, symbolBytes, true}, {src, count, false}});
+    cudaError_t status = cpu_runtime::callStatus("cudaMemcpyToSymbol");
+    if (status == cudaSuccess && symbolBytes == 0) status = cpu_runtime::recordStatus(cudaErrorInvalidSymbol);
+    if (status == cudaSuccess)
+        status = cpu_runtime::symbolCopyStatus(symbolBytes, src, count, offset, kind, cudaMemcpyHostToDevice);
     if (status != cudaSuccess || count == 0) return status;
-    std::memcpy(static_cast<char*>(symbol) + offset, src, count);
+    std::memcpy(static_cast<char*>(const_cast<void*>(symbol)) + offset, src, count);
     return cudaSuccess;
 }
 
-cudaError_t copyFromSymbol(void* dst, const void* symbol, size_t symbolBytes, size_t count, size_t offset,
-                           cudaMemcpyKind kind)
+cudaError_t cudaMemcpyFromSymbol(void* dst, const void* symbol, size_t count, size_t offset, cudaMemcpyKind kind)
 {
-    const auto runtimeLock = lockRuntime();
-    beforeAccess({{dst, count, true}, {symbol, symbolBytes, false}});
-    cudaError_t status = callStatus("cudaMemcpyFromSymbol");
-    if (status == cudaSuccess) status = symbolCopyStatus(symbolBytes, dst, count, offset, kind, cudaMemcpyDeviceToHost);
+    const auto runtimeLock = cpu_runtime::lockRuntime();
+    const size_t symbolBytes = cpu_runtime::deviceSymbolBytes(symbol);
+    cpu_runtime::beforeAccess({{dst, count, true}, {symbol, symbolBytes, false}});
+    cudaError_t status = cpu_runtime::callStatus("cudaMemcpyFromSymbol");
+    if (status == cudaSuccess && symbolBytes == 0) status = cpu_runtime::recordStatus(cudaErrorInvalidSymbol);
+    if (status == cudaSuccess)
+        status = cpu_runtime::symbolCopyStatus(symbolBytes, dst, count, offset, kind, cudaMemcpyDeviceToHost);
     if (status != cudaSuccess || count == 0) return status;
     std::memcpy(dst, static_cast<const char*>(symbol) + offset, count);
     return cudaSuccess;
 }
-
-}  // namespace cpu_runtime
 
 // Recording an event first lets the hook run every waiting launch, so an event is just the
 // time it was recorded: the time by which all earlier work had finished.

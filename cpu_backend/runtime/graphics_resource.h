@@ -1,6 +1,8 @@
 // A graphics buffer registered with the CPU runtime.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cuda_runtime_api.h>
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 // backend measurably slows the streaming kernel.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cstddef>
 
 namespace cpu_runtime {

@@ -3,6 +3,8 @@
 // loops live with the kernels (cpu_backend/kernels/).
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cuda_runtime_api.h>
 
 #include <cstddef>

@@ -10,6 +10,8 @@
 // waiting.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cstddef>
 #include <initializer_list>
 

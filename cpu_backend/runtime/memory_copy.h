@@ -4,6 +4,8 @@
 // third of its memory traffic.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include <cstddef>
 
 namespace cpu_runtime {

@@ -1,6 +1,8 @@
 // Internal state of the CPU runtime shared by its source files.
 #pragma once
 
+#include "cpu_backend/runtime/internal_header.h"
+
 #include "cpu_runtime_hooks.h"
 
 namespace cpu_runtime {

@@ -1,7 +1,7 @@
-// The frame pass's bookkeeping at its edges: which accesses make
+// The step pass's bookkeeping at its edges: which accesses make
 // direction-major distributions to be restored to cell order, which pass
 // continues from them, and which zero-mask lines a write clears. The
-// frame pass tests see these only through whole frames; an off-by-one here
+// step pass tests see these only through whole steps; an off-by-one here
 // would show there as a stale value only by chance.
 #include <gtest/gtest.h>
 
@@ -26,9 +26,9 @@ struct Arrays {
     std::vector<float> fy = std::vector<float>(kCells);
     std::vector<float> h = std::vector<float>(kCells);
 
-    FramePass pass(float* streamInto)
+    StepPass pass(float* streamInto)
     {
-        FramePass p;
+        StepPass p;
         p.f = fStream.data(), p.fStream = streamInto, p.fx = fx.data(), p.fy = fy.data(), p.h = h.data();
         p.width = kWidth, p.height = kHeight;
         return p;
@@ -62,20 +62,20 @@ TEST(BufferBookkeeping, DirectionMajorDistributionsAreDueExactlyWhenEitherArrayC
     book.holdDirectionMajor(pair);
     EXPECT_EQ(book.takeTouched(crowded).size(), 1u);
 
-    // The next frame's pass, with the two arrays exchanged, continues from
+    // The next step's pass, with the two arrays exchanged, continues from
     // the collided values: taken over, nothing restored.
     book.holdDirectionMajor(pair);
-    FramePass next = a.pass(a.f.data());
-    EXPECT_TRUE(book.takeTouchedByFramePass(&next).empty());
+    StepPass next = a.pass(a.f.data());
+    EXPECT_TRUE(book.takeTouchedByStepPass(&next).empty());
     EXPECT_TRUE(next.collidedInFStream);
     EXPECT_TRUE(book.takeTouched(Access::everywhere()).empty()) << "taken over, not kept";
 
     // A pass on the same arrays without the exchange reads the collided
     // array as f: restored first.
     book.holdDirectionMajor(pair);
-    FramePass again = a.pass(a.fStream.data());
+    StepPass again = a.pass(a.fStream.data());
     again.f = a.f.data();
-    EXPECT_EQ(book.takeTouchedByFramePass(&again).size(), 1u);
+    EXPECT_EQ(book.takeTouchedByStepPass(&again).size(), 1u);
     EXPECT_FALSE(again.collidedInFStream);
 }
 
@@ -89,7 +89,7 @@ TEST(BufferBookkeeping, AWriteClearsEveryMaskLineItTouchesAndNoOther)
     write.addFloats(a.fx.data() + 15, 2, true);  // the last cell of line 0, the first of line 1
     write.addFloats(a.fy.data() + 47, 1, false);  // read only
     book.clearZeroMasks(write);
-    FramePass pass = a.pass(a.f.data());
+    StepPass pass = a.pass(a.f.data());
     book.attachZeroMasks(&pass);
     ASSERT_NE(pass.fxZeroMask, nullptr);
     ASSERT_NE(pass.fyZeroMask, nullptr);
@@ -102,10 +102,10 @@ TEST(BufferBookkeeping, AWriteClearsEveryMaskLineItTouchesAndNoOther)
     // clears that field's mask.
     Arrays other;
     book.markFieldZero(other.fx.data(), kCells);
-    FramePass intoOther = a.pass(a.f.data());
+    StepPass intoOther = a.pass(a.f.data());
     intoOther.h = other.fx.data();
     book.attachZeroMasks(&intoOther);
-    FramePass ofOther = other.pass(other.f.data());
+    StepPass ofOther = other.pass(other.f.data());
     book.attachZeroMasks(&ofOther);
     EXPECT_EQ(std::vector<int>(ofOther.fxZeroMask, ofOther.fxZeroMask + kCells / kZeroMaskLineCells),
               std::vector<int>({0, 0, 0, 0}));

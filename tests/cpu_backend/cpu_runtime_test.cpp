@@ -9,9 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "app/simulation_step.h"
-#include "cpu_backend/dispatch/frame_queue.h"
+#include "model/simulation_step.h"
+#include "cpu_backend/dispatch/launch_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
+#include "cpu_backend/runtime/device_symbols.h"
 #include "cpu_backend/runtime/large_pages.h"
 #include "kernels/device_constants.h"
 #include "kernels/kernel_launch.h"
@@ -164,7 +165,7 @@ TEST_F(CpuRuntime, DeviceToDeviceCopiesAtAnyAlignmentTouchOnlyTheirTarget)
 }
 
 // A copy to a symbol is ordered after every launch issued before it, as on
-// a GPU: a collision waiting in the frame queue runs with the factor it was
+// a GPU: a collision waiting in the launch queue runs with the factor it was
 // launched with, which a run that synchronises before the copy shows.
 TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
 {
@@ -184,14 +185,14 @@ TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
     const auto collideThenSet = [&](bool synchronise) {
         EXPECT_EQ(cudaMemcpyToSymbol(c_omega, &kInitialRelaxationFactor), cudaSuccess);
         writeDevice(f, values);
-        const unsigned long long alone = cpu_kernels::frameLaunchesRunAlone();
+        const unsigned long long alone = cpu_kernels::stepLaunchesRunAlone();
         launchCollision3(dim3(2), dim3(576), f, forces, forces, h, true);
-        EXPECT_EQ(cpu_kernels::frameLaunchesRunAlone(), alone) << "the collision waits in the queue";
+        EXPECT_EQ(cpu_kernels::stepLaunchesRunAlone(), alone) << "the collision waits in the queue";
         if (synchronise) {
             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
         }
         EXPECT_EQ(cudaMemcpyToSymbol(c_omega, &other, sizeof other), cudaSuccess);
-        EXPECT_EQ(cpu_kernels::frameLaunchesRunAlone(), alone + 1) << "the collision ran before the copy";
+        EXPECT_EQ(cpu_kernels::stepLaunchesRunAlone(), alone + 1) << "the collision ran before the copy";
         EXPECT_EQ(c_omega, other);
         return readDevice(f, values.size());
     };
@@ -212,6 +213,7 @@ TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
 TEST_F(CpuRuntime, SymbolCopiesStayInsideTheSymbolAndReturnTheRuntimesErrors)
 {
     static float symbol[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+    static const cpu_runtime::DeviceSymbol registered(symbol, sizeof symbol);
     const float written[2] = {20.0f, 30.0f};
     EXPECT_EQ(cudaMemcpyToSymbol(symbol, written, sizeof written, 2 * sizeof(float)), cudaSuccess);
     float back[4] = {};
@@ -247,6 +249,14 @@ TEST_F(CpuRuntime, SymbolCopiesStayInsideTheSymbolAndReturnTheRuntimesErrors)
               cudaErrorInvalidMemcpyDirection);
     cudaGetLastError();
     EXPECT_EQ(std::vector<float>(symbol, symbol + 4), (std::vector<float>{1.0f, 2.0f, 20.0f, 30.0f}));
+
+    // An address that is no device symbol, however writable.
+    float notSymbol[4] = {};
+    EXPECT_EQ(cudaMemcpyToSymbol(notSymbol, written, sizeof written), cudaErrorInvalidSymbol);
+    EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidSymbol);
+    EXPECT_EQ(cudaMemcpyFromSymbol(back, notSymbol), cudaErrorInvalidSymbol);
+    cudaGetLastError();
+    EXPECT_EQ(notSymbol[0], 0.0f);
 
     // From device memory, as a device-to-device copy.
     float* device = nullptr;

@@ -4,7 +4,7 @@
 // backend only.
 #include <vector>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "app/shallow_water_app.h"
 #include "gl_test_environment.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/display_pipeline.h"
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "app/shallow_water_app.h"
 #include "model/water_model.h"
 #include "tests/support/regression_hashes.h"

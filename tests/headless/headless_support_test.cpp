@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tools/fnv1a.h"
-#include "tools/png_image.h"
+#include "program_output/png_image.h"
 #include "model/device_settings.h"
 #include "tools/headless_options.h"
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "kernels/forcing.h"
 #include "kernels/kernel_launch.h"
 #include "tests/support/reference_model.h"

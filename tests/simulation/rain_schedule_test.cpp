@@ -5,8 +5,8 @@
 // from its start.
 #include <utility>
 
-#include "app/grid_size.h"
-#include "app/simulation_step.h"
+#include "model/grid_size.h"
+#include "model/simulation_step.h"
 #include "tests/support/device_test_support.h"
 #include "tests/support/reference_model.h"
 

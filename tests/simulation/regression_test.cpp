@@ -4,8 +4,8 @@
 // process, so this program holds this one test.
 #include <cinttypes>
 
-#include "app/grid_size.h"
-#include "app/simulation_step.h"
+#include "model/grid_size.h"
+#include "model/simulation_step.h"
 #include "tests/support/reference_model.h"
 #include "tests/support/device_test_support.h"
 #include "tests/support/regression_hashes.h"

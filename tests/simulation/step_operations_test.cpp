@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "tests/support/device_test_support.h"
 
 namespace {

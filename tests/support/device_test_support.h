@@ -15,7 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/grid_size.h"
+#include "model/grid_size.h"
 #include "model/device_settings.h"
 #include "model/water_model.h"
 

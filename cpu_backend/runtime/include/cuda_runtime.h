@@ -7,19 +7,18 @@
 // As in the CUDA runtime: copies count bytes to the symbol, from `offset`
 // bytes into it, ordered after every launch issued before (on the CPU,
 // whatever waits to run runs first). A range beyond the symbol is
-// cudaErrorInvalidValue; the symbol must be a variable the program may
-// write (the kernels' settable constants).
+// cudaErrorInvalidValue; a variable that is no device symbol (the kernels'
+// settable constants are) is cudaErrorInvalidSymbol.
 template <class T>
 cudaError_t cudaMemcpyToSymbol(const T& symbol, const void* src, size_t count = sizeof(T), size_t offset = 0,
                                cudaMemcpyKind kind = cudaMemcpyHostToDevice)
 {
-    return cpu_runtime::copyToSymbol(const_cast<void*>(static_cast<const void*>(&symbol)), sizeof(T), src, count,
-                                     offset, kind);
+    return ::cudaMemcpyToSymbol(static_cast<const void*>(&symbol), src, count, offset, kind);
 }
 
 template <class T>
 cudaError_t cudaMemcpyFromSymbol(void* dst, const T& symbol, size_t count = sizeof(T), size_t offset = 0,
                                  cudaMemcpyKind kind = cudaMemcpyDeviceToHost)
 {
-    return cpu_runtime::copyFromSymbol(dst, static_cast<const void*>(&symbol), sizeof(T), count, offset, kind);
+    return ::cudaMemcpyFromSymbol(dst, static_cast<const void*>(&symbol), count, offset, kind);
 }

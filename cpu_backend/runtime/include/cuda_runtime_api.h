@@ -124,14 +124,12 @@ cudaError_t cudaFree(void* devPtr);
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind);
 cudaError_t cudaMemset(void* devPtr, int value, size_t count);
 
-// The symbol copies' bodies, with the symbol's size, for the templates of
-// cuda_runtime.h: a symbol is a settable global that the kernels read.
-namespace cpu_runtime {
-cudaError_t copyToSymbol(void* symbol, size_t symbolBytes, const void* src, size_t count, size_t offset,
-                         cudaMemcpyKind kind);
-cudaError_t copyFromSymbol(void* dst, const void* symbol, size_t symbolBytes, size_t count, size_t offset,
-                           cudaMemcpyKind kind);
-}  // namespace cpu_runtime
+// Copies to and from a device symbol, given by its address (cuda_runtime.h
+// has the forms that take the symbol itself).
+cudaError_t cudaMemcpyToSymbol(const void* symbol, const void* src, size_t count, size_t offset = 0,
+                               cudaMemcpyKind kind = cudaMemcpyHostToDevice);
+cudaError_t cudaMemcpyFromSymbol(void* dst, const void* symbol, size_t count, size_t offset = 0,
+                                 cudaMemcpyKind kind = cudaMemcpyDeviceToHost);
 
 cudaError_t cudaEventCreate(cudaEvent_t* event);
 cudaError_t cudaEventDestroy(cudaEvent_t event);

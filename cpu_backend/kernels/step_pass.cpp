@@ -1,9 +1,9 @@
-// One frame's collision, streaming and force decays in one pass over
-// memory (frame_pass.h). Run one after the other, the launches read and
+// One step's collision, streaming and force decays in one pass over
+// memory (step_pass.h). Run one after the other, the launches read and
 // write every distribution value twice, and in cell order the collision
 // must first reorder each run of cells to vectorise. Here each grid row's
 // streamed values are pulled, direction by direction, from the previous
-// frame's collided rows (kept direction-major), collided and stored
+// step's collided rows (kept direction-major), collided and stored
 // direction-major: each value read once, written once, and no reordering.
 // Each row goes through the collision's own per-cell code and the
 // streaming kernel's own stencil table, so every array that can be
@@ -25,7 +25,7 @@
 
 namespace CPU_KERNELS {
 
-bool runFramePass(const FramePass& pass)
+bool runStepPass(const StepPass& pass)
 {
     GridStencil stencil;
     if (!prepareGridStencil(pass.width, pass.height, &stencil)) return false;

@@ -1,4 +1,4 @@
-// The CPU backend queues a frame's collision, streaming and force decays
+// The CPU backend queues a step's collision, streaming and force decays
 // and runs them as one pass over memory, which leaves the distributions
 // direction-major until something could see them. Whatever the launches
 // and whatever comes between them, every array must read, wherever it can
@@ -7,9 +7,9 @@
 // every compiled set of the kernels.
 #include <functional>
 
-#include "app/simulation_step.h"
+#include "model/simulation_step.h"
 #include "cpu_backend/dispatch/instruction_set_choice.h"
-#include "cpu_backend/dispatch/frame_queue.h"
+#include "cpu_backend/dispatch/launch_queue.h"
 #include "kernels/kernel_launch.h"
 #include "kernels/stream.h"
 #include "tests/cpu_backend/cpu_runtime_fixture.h"
@@ -18,11 +18,11 @@
 
 namespace {
 
-class FramePassTest : public KernelSetTest {};
-INSTANTIATE_FOR_EVERY_KERNEL_SET(FramePassTest);
+class StepPassTest : public KernelSetTest {};
+INSTANTIATE_FOR_EVERY_KERNEL_SET(StepPassTest);
 
-// What the frame queue did between two moments: frame passes, restorations
-// of the cell order, and launches of a frame's kinds run one by one.
+// What the launch queue did between two moments: step passes, restorations
+// of the cell order, and launches of a step's kinds run one by one.
 struct QueueCounts {
     unsigned long long passes;
     unsigned long long restorations;
@@ -30,8 +30,8 @@ struct QueueCounts {
 
     static QueueCounts now()
     {
-        return {cpu_kernels::framePassesRun(), cpu_kernels::cellOrderRestorations(),
-                cpu_kernels::frameLaunchesRunAlone()};
+        return {cpu_kernels::stepPassesRun(), cpu_kernels::cellOrderRestorations(),
+                cpu_kernels::stepLaunchesRunAlone()};
     }
     QueueCounts since(const QueueCounts& before) const
     {
@@ -47,9 +47,9 @@ struct QueueCounts {
     }
 };
 
-// One frame's device arrays on a grid of tilesX x tilesY streaming tiles,
+// One step's device arrays on a grid of tilesX x tilesY streaming tiles,
 // filled with near-still water and forces with edge values mixed in.
-struct FrameArrays {
+struct StepArrays {
     int width;
     int height;
     float* f = nullptr;
@@ -58,7 +58,7 @@ struct FrameArrays {
     float* fy = nullptr;
     float* h = nullptr;
 
-    FrameArrays(unsigned tilesX, unsigned tilesY, unsigned seed)
+    StepArrays(unsigned tilesX, unsigned tilesY, unsigned seed)
         : width(static_cast<int>(tilesX) * kStreamTile), height(static_cast<int>(tilesY) * kStreamTile)
     {
         const size_t n = cells();
@@ -72,7 +72,7 @@ struct FrameArrays {
         writeDevice(fy, randomValuesWithEdges(n, 0.0f, 5e-5f, seed + 3));
         writeDevice(h, randomValuesWithEdges(n, 0.05f, 0.01f, seed + 4));
     }
-    ~FrameArrays()
+    ~StepArrays()
     {
         for (float* p : {f, fStream, fx, fy, h}) cudaFree(p);
     }
@@ -91,7 +91,7 @@ struct FrameArrays {
                 readDevice(fy, cells()), readDevice(h, cells())};
     }
 
-    // The launches of one frame in the model's shapes: one-dimensional
+    // The launches of one step in the model's shapes: one-dimensional
     // blocks (a row of cells, or the model's 576 where rows are longer than
     // a block may be), the streaming's 18 x 18 tiles.
     unsigned blockCells() const { return width <= 1024 ? static_cast<unsigned>(width) : 576u; }
@@ -106,21 +106,21 @@ struct FrameArrays {
 
 // Runs `launches` twice on identical arrays: as they come (the queue free
 // to fuse), and with a synchronisation after each step. Returns how many
-// frame passes ran in the first run; the contents must agree.
+// step passes ran in the first run; the contents must agree.
 unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
-                               const std::function<void(const FrameArrays&, const std::function<void()>&)>& launches)
+                               const std::function<void(const StepArrays&, const std::function<void()>&)>& launches)
 {
-    FrameArrays queued(tilesX, tilesY, seed);
-    FrameArrays alone(tilesX, tilesY, seed);
-    const unsigned long long before = cpu_kernels::framePassesRun();
+    StepArrays queued(tilesX, tilesY, seed);
+    StepArrays alone(tilesX, tilesY, seed);
+    const unsigned long long before = cpu_kernels::stepPassesRun();
     launches(queued, [] {});
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
     const std::vector<std::vector<float>> queuedContents = queued.contents();
-    const unsigned long long fused = cpu_kernels::framePassesRun() - before;
+    const unsigned long long fused = cpu_kernels::stepPassesRun() - before;
     const unsigned long long restoredBefore = cpu_kernels::cellOrderRestorations();
     launches(alone, [] { EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess); });
     EXPECT_EQ(cudaGetLastError(), cudaSuccess);
-    EXPECT_EQ(cpu_kernels::framePassesRun() - before, fused) << "a synchronised launch must run alone";
+    EXPECT_EQ(cpu_kernels::stepPassesRun() - before, fused) << "a synchronised launch must run alone";
 
     EXPECT_EQ(cpu_kernels::cellOrderRestorations() - restoredBefore, 0u)
         << "with a synchronisation after every launch nothing is ever left direction-major";
@@ -135,7 +135,7 @@ unsigned long long runBothWays(unsigned tilesX, unsigned tilesY, unsigned seed,
     return fused;
 }
 
-TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
+TEST_P(StepPassTest, AStepsLaunchesRunAsOnePassWithTheResultsOfEachAlone)
 {
     // One tile (every cell on a wall); rows shorter than a chunk of the
     // collision, or ending in part of one; a grid whose workers take one or
@@ -145,9 +145,9 @@ TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
             SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles, fInitialized "
                                             << fInitialized);
             const unsigned long long fused =
-                runBothWays(tiles.x, tiles.y, tiles.x + 7 * tiles.y, [&](const FrameArrays& a, const auto& step) {
-                    FrameArrays& swapped = const_cast<FrameArrays&>(a);
-                    // Two frames as the program runs them, the second with
+                runBothWays(tiles.x, tiles.y, tiles.x + 7 * tiles.y, [&](const StepArrays& a, const auto& step) {
+                    StepArrays& swapped = const_cast<StepArrays&>(a);
+                    // Two steps as the program runs them, the second with
                     // its decays the other way round...
                     a.collide(fInitialized), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
                     std::swap(swapped.f, swapped.fStream);
@@ -159,7 +159,7 @@ TEST_P(FramePassTest, AFramesLaunchesRunAsOnePassWithTheResultsOfEachAlone)
         }
 }
 
-TEST_P(FramePassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
+TEST_P(StepPassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
 {
     // The program's own step (advanceOneStep: the water, then the rain)
     // with mouse drops before some steps and the pixels after each, as the
@@ -209,9 +209,9 @@ TEST_P(FramePassTest, EveryStepOfTheProgramRunsAsOnePassThatRestoresNothing)
     restartRain();
 }
 
-TEST_P(FramePassTest, AStepOfAnotherShapeShowsInTheCounts)
+TEST_P(StepPassTest, AStepOfAnotherShapeShowsInTheCounts)
 {
-    // Steps that the frame queue cannot run as the program's frame: still
+    // Steps that the launch queue cannot run as the program's step: still
     // correct, but launch by launch, or restoring the cell order each time.
     ModelPtr model = makeModel(288, 32);
     ASSERT_NE(model, nullptr);
@@ -238,17 +238,17 @@ TEST_P(FramePassTest, AStepOfAnotherShapeShowsInTheCounts)
     }
 }
 
-TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
+TEST_P(StepPassTest, WhatComesBetweenAStepsLaunchesMakesThemRunOneByOne)
 {
     using Step = std::function<void()>;
     struct Case {
         const char* what;
-        std::function<void(const FrameArrays&, const Step&)> frame;
+        std::function<void(const StepArrays&, const Step&)> step;
         unsigned long long onePassSteps;
     };
     const Case cases[] = {
         {"a copy reads f between the collision and the streaming",
-         [](const FrameArrays& a, const Step& step) {
+         [](const StepArrays& a, const Step& step) {
              a.collide(true), step();
              std::vector<float> read(a.cells() * 9);
              EXPECT_EQ(cudaMemcpy(read.data(), a.f, read.size() * 4, cudaMemcpyDeviceToHost), cudaSuccess);
@@ -256,7 +256,7 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
          },
          0},
         {"a rain drop between the streaming and the decays",
-         [](const FrameArrays& a, const Step& step) {
+         [](const StepArrays& a, const Step& step) {
              a.collide(true), step(), a.stream(), step();
              launchRainDrop(dim3(2, 2), dim3(16, 16), a.width / 2, a.height / 2, 10.0f, 0.004f, a.fx, a.fy, a.width,
                             a.height);
@@ -264,7 +264,7 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
          },
          0},
         {"a rejected streaming launch, reported at the call",
-         [](const FrameArrays& a, const Step& step) {
+         [](const StepArrays& a, const Step& step) {
              a.collide(true), step();
              launchStream(dim3(a.width / kStreamTile, a.height / kStreamTile), dim3(18, 18, 4), a.f, a.fStream);
              EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
@@ -272,18 +272,18 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
          },
          0},
         {"one force field decayed twice",
-         [](const FrameArrays& a, const Step& step) {
+         [](const StepArrays& a, const Step& step) {
              a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fx), step();
          },
          0},
         {"the depth written into the streaming's target",
-         [](const FrameArrays& a, const Step& step) {
+         [](const StepArrays& a, const Step& step) {
              launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fStream + 5, true);
              step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
          },
          0},
-        {"a frame begun again before it ended, then whole",
-         [](const FrameArrays& a, const Step& step) {
+        {"a step begun again before it ended, then whole",
+         [](const StepArrays& a, const Step& step) {
              a.collide(true), step(), a.stream(), step();
              a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
          },
@@ -291,64 +291,64 @@ TEST_P(FramePassTest, WhatComesBetweenAFramesLaunchesMakesThemRunOneByOne)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(runBothWays(3, 2, 11, c.frame), c.onePassSteps);
+        EXPECT_EQ(runBothWays(3, 2, 11, c.step), c.onePassSteps);
     }
 }
 
-TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
+TEST_P(StepPassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
 {
     using Step = std::function<void()>;
-    // The program's frame: after it f holds the collided values
+    // The program's step: after it f holds the collided values
     // direction-major, their streaming into fStream deferred.
-    auto frame = [](const FrameArrays& a, const Step& step) {
+    auto wholeStep = [](const StepArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
     struct Case {
         const char* what;
-        std::function<void(const FrameArrays&, const Step&)> launches;
+        std::function<void(const StepArrays&, const Step&)> launches;
     };
     const Case cases[] = {
         {"a copy from f",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              a.see(a.f, a.cells() * 9);
          }},
         {"a copy into part of fStream",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              const std::vector<float> values(a.cells(), 0.25f);
              EXPECT_EQ(cudaMemcpy(a.fStream + a.cells(), values.data(), values.size() * 4, cudaMemcpyHostToDevice),
                        cudaSuccess);
          }},
         {"a memset of fStream",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              EXPECT_EQ(cudaMemset(a.fStream, 0, a.cells() * 36), cudaSuccess);
          }},
         {"a streaming launch that reads f",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              a.stream(), step();
          }},
         {"a collision of fStream, in place, before a rain drop",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.fStream, a.fx, a.fy, a.h, true);
              step();
              launchRainDrop(dim3(1, 1), dim3(16, 16), 3, 3, 4.0f, 0.004f, a.fx, a.fy, a.width, a.height);
              step();
              a.see(a.f, a.cells() * 9);
          }},
-        {"a second frame on the same arrays, which reads f",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
-             frame(a, step);
+        {"a second step on the same arrays, which reads f",
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
+             wholeStep(a, step);
          }},
-        {"frames as the program runs them, each continuing from the collided values the one before left",
-         [&](const FrameArrays& a, const Step& step) {
-             FrameArrays& swapped = const_cast<FrameArrays&>(a);
+        {"steps as the program runs them, each continuing from the collided values the one before left",
+         [&](const StepArrays& a, const Step& step) {
+             StepArrays& swapped = const_cast<StepArrays&>(a);
              for (int i = 0; i < 3; ++i) {
-                 frame(a, step);
+                 wholeStep(a, step);
                  std::swap(swapped.f, swapped.fStream);
              }
              a.see(a.fStream, a.cells() * 9);
@@ -366,14 +366,14 @@ TEST_P(FramePassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
         }
 }
 
-TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributionsRestores)
+TEST_P(StepPassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributionsRestores)
 {
-    FrameArrays a(3, 2, 13);
+    StepArrays a(3, 2, 13);
     QueueCounts before = QueueCounts::now();
     a.collide(true);
     EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
     EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 1})) << "the waiting collision ran";
-    a.stream(), a.decay(a.fx), a.decay(a.fy);  // no frame: it began before the synchronisation
+    a.stream(), a.decay(a.fx), a.decay(a.fy);  // no step: it began before the synchronisation
     a.collide(true), a.stream(), a.decay(a.fx), a.decay(a.fy);
 
     before = QueueCounts::now();
@@ -386,18 +386,18 @@ TEST_P(FramePassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistribut
     EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 1, 0})) << "a copy of one distribution value";
 }
 
-TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
+TEST_P(StepPassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
 {
     using Step = std::function<void()>;
-    auto frame = [](const FrameArrays& a, const Step& step) {
+    auto wholeStep = [](const StepArrays& a, const Step& step) {
         a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
     // Still forces, as the model starts: kInitWaterLB clears both fields.
-    auto init = [](const FrameArrays& a, const Step& step) {
+    auto init = [](const StepArrays& a, const Step& step) {
         launchInitWaterLB(a.cellGrid(), dim3(a.blockCells()), a.h, a.fx, a.fy);
         step();
     };
-    auto drop = [](const FrameArrays& a, int x, int y, float radius) {
+    auto drop = [](const StepArrays& a, int x, int y, float radius) {
         const unsigned blocks = static_cast<unsigned>(2.0f * radius * 0.0625f) + 1;
         launchRainDrop(dim3(blocks, blocks), dim3(16, 16), x, y, radius, 0.004f, a.fx, a.fy, a.width, a.height);
     };
@@ -408,42 +408,42 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
     const std::vector<float> notPositiveZero = {-0.0f, 1e-40f, -1e-40f, -0.0f, 3e-5f};
     struct Case {
         const char* what;
-        std::function<void(const FrameArrays&, const Step&)> launches;
+        std::function<void(const StepArrays&, const Step&)> launches;
     };
     const Case cases[] = {
         {"rain drops whose discs reach one cell into a line, at the corners and across a row's end",
-         [&](const FrameArrays& a, const Step& step) {
-             init(a, step), frame(a, step), frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             init(a, step), wholeStep(a, step), wholeStep(a, step);
              drop(a, 15, 20, 1.0f);  // columns 14 to 16: the next line's first cell
              drop(a, 0, 0, 3.0f), drop(a, a.width - 1, a.height - 1, 3.0f), drop(a, a.width - 1, 30, 2.0f);
-             step(), frame(a, step), frame(a, step);
+             step(), wholeStep(a, step), wholeStep(a, step);
          }},
         {"a copy of negative zeros and subnormals into still forces",
-         [&](const FrameArrays& a, const Step& step) {
-             init(a, step), frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             init(a, step), wholeStep(a, step);
              copyInto(a.fx, a.cells() / 2 + 3, notPositiveZero), copyInto(a.fy, 47, notPositiveZero);
-             step(), frame(a, step), frame(a, step);
+             step(), wholeStep(a, step), wholeStep(a, step);
          }},
         {"a memset of zeros over part of two lines, then of all of one",
-         [&](const FrameArrays& a, const Step& step) {
-             frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             wholeStep(a, step);
              EXPECT_EQ(cudaMemset(a.fx + 8, 0, 20 * 4), cudaSuccess);
              EXPECT_EQ(cudaMemset(a.fy + 32, 0, 16 * 4), cudaSuccess);
-             step(), frame(a, step), frame(a, step);
+             step(), wholeStep(a, step), wholeStep(a, step);
          }},
         {"a memset of bytes other than zero over still forces",
-         [&](const FrameArrays& a, const Step& step) {
-             init(a, step), frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             init(a, step), wholeStep(a, step);
              EXPECT_EQ(cudaMemset(a.fy + 64, 0x37, 16 * 4), cudaSuccess);  // 1.1e-5 in every cell
-             step(), frame(a, step), frame(a, step);
+             step(), wholeStep(a, step), wholeStep(a, step);
          }},
         {"a decay launched alone, and a collision that writes its depth into a force field",
-         [&](const FrameArrays& a, const Step& step) {
-             init(a, step), frame(a, step);
+         [&](const StepArrays& a, const Step& step) {
+             init(a, step), wholeStep(a, step);
              copyInto(a.fx, 100, notPositiveZero);
              a.decay(a.fx), step();
              launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fy, true);
-             step(), frame(a, step), frame(a, step);
+             step(), wholeStep(a, step), wholeStep(a, step);
          }},
     };
     for (const Case& c : cases) {
@@ -452,52 +452,52 @@ TEST_P(FramePassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
     }
 }
 
-TEST_P(FramePassTest, AFramePassNeitherReadsNorWritesMaskedForceLines)
+TEST_P(StepPassTest, AStepPassNeitherReadsNorWritesMaskedForceLines)
 {
     // White box: a value that no runtime call can have seen (stored through
     // the host pointer, which only the CPU backend allows) inside a line
-    // masked as holding +0.0 must be neither read nor rewritten by a frame pass:
-    // its frame streams exactly what the same frame streams with still
+    // masked as holding +0.0 must be neither read nor rewritten by a step pass:
+    // its step streams exactly what the same step streams with still
     // forces, and the value stays.
-    FrameArrays planted(4, 3, 31);
-    FrameArrays still(4, 3, 31);
+    StepArrays planted(4, 3, 31);
+    StepArrays still(4, 3, 31);
     const size_t cell = 5 * kZeroMaskLineCells + 2;
-    for (const FrameArrays* a : {&planted, &still}) {
+    for (const StepArrays* a : {&planted, &still}) {
         launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
         a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
-        ASSERT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);  // runs the frame, looks at nothing
+        ASSERT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);  // runs the step, looks at nothing
         cudaGetLastError();
     }
     planted.fx[cell] = 0.001f;
-    for (const FrameArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+    for (const StepArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
     EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked line was written";
 }
 
-TEST_P(FramePassTest, FramePassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches)
+TEST_P(StepPassTest, StepPassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches)
 {
-    // The compiled set's frame pass called directly, for two frames as the
+    // The compiled set's step pass called directly, for two steps as the
     // program runs them (the second pulling from the first's collided
     // values), then its restoration of the cell order: every array, f and
     // fStream included, as the launches leave them, with workers taking
     // one or two rows, and wide rows.
     for (const dim3 tiles : {dim3(3, 1), dim3(168, 3)}) {
         SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles");
-        FrameArrays fused(tiles.x, tiles.y, 41);
-        FrameArrays alone(tiles.x, tiles.y, 41);
+        StepArrays fused(tiles.x, tiles.y, 41);
+        StepArrays alone(tiles.x, tiles.y, 41);
         alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         std::swap(alone.f, alone.fStream);
         alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
         const KernelSet& set = cpu_kernels::activeKernelSet();
-        FramePass pass;
+        StepPass pass;
         pass.f = fused.f, pass.fStream = fused.fStream, pass.fx = fused.fx, pass.fy = fused.fy, pass.h = fused.h;
         pass.width = fused.width, pass.height = fused.height;
-        EXPECT_TRUE(set.framePass(pass));
+        EXPECT_TRUE(set.stepPass(pass));
         std::swap(pass.f, pass.fStream);
         pass.collidedInFStream = true;
-        EXPECT_TRUE(set.framePass(pass));
+        EXPECT_TRUE(set.stepPass(pass));
         EXPECT_TRUE(set.restoreCellMajor(pass.f, pass.fStream, pass.width, pass.height));
         std::swap(fused.f, fused.fStream);
         const char* names[] = {"f", "fStream", "fx", "fy", "h"};

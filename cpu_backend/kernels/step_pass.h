@@ -1,14 +1,16 @@
-// One frame's collision, streaming and force decays as one pass over
-// memory (frame_pass.cpp). The pass keeps the distributions direction-major
+// One step's collision, streaming and force decays as one pass over
+// memory (step_pass.cpp). The pass keeps the distributions direction-major
 // (direction_major.h) and in the form streaming-then-collision: it pulls
-// each cell's streamed values from the previous frame's collided values,
+// each cell's streamed values from the previous step's collided values,
 // collides them through the collision's own per-cell code and stores the
 // new collided values, so that each value is read once and written once.
 // Wherever the arrays can be observed they hold, bit for bit, what the
-// four launches run one by one leave. frame_queue.h recognises a frame in
-// the launches as they come and runs this pass; docs/frame-pass.md draws a
+// four launches run one by one leave. launch_queue.h recognises a step in
+// the launches as they come and runs this pass; docs/step-pass.md draws a
 // row's journey.
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
 
 #include <cstdint>
 
@@ -22,7 +24,7 @@ constexpr int kZeroMaskLineCells = 16;
 // deferred.
 //
 // Where the collision's input comes from: with collidedInFStream, fStream
-// holds the previous frame's collided values direction-major, their
+// holds the previous step's collided values direction-major, their
 // streaming into f deferred (as the previous pass left them, with the two
 // pointers exchanged), and the pass pulls the streamed values from fStream; else f
 // holds the streamed values in cell order, as the launches leave them.
@@ -31,7 +33,7 @@ constexpr int kZeroMaskLineCells = 16;
 // where it holds only +0.0), the pass neither reads nor writes the masked
 // lines, the collision taking +0.0 there, and updates the mask from
 // the decay's results.
-struct FramePass {
+struct StepPass {
     float* f = nullptr;
     float* fStream = nullptr;
     float* fx = nullptr;

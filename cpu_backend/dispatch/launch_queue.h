@@ -1,11 +1,15 @@
-// Where the CPU launchers hand the frame pass their launches. A frame's
-// launches (kFrameShape) wait here, as launches wait in a GPU's stream, and
-// run as one FramePass. Any other launch, and every runtime call that
+// Where the CPU launchers hand the step pass their launches. A step's
+// launches (kStepShape) wait here, as launches wait in a GPU's stream, and
+// run as one StepPass. Any other launch, and every runtime call that
 // touches memory (through the runtime's memory access hook, which the first
 // launch installs), first runs what waits, one launch at a time where it
-// does not make a frame, and restores the cell order of the distributions
+// does not make a step, and restores the cell order of the distributions
 // that a pass left direction-major where the call touches them.
 #pragma once
+
+#include "cpu_backend/runtime/internal_header.h"
+
+#include <cpu_backend.h>
 
 #include <initializer_list>
 #include <variant>
@@ -17,15 +21,15 @@ namespace cpu_kernels {
 
 enum class LaunchKind { Collision, Streaming, ForceDecay };
 
-// The frame's shape: its launches in the order the model issues them
+// The step's shape: its launches in the order the model issues them
 // (advanceWater in app/simulation_step.cpp, model/step_launches.cpp), on
 // the model's grid and arrays. Between the streaming and the decays the
 // model swaps its two distribution pointers, so each pass continues from
 // the collided values that the pass before left direction-major. A step of
-// another shape runs launch by launch (frameLaunchesRunAlone counts them),
-// one without the swap restores the cell order every frame
+// another shape runs launch by launch (stepLaunchesRunAlone counts them),
+// one without the swap restores the cell order every step
 // (cellOrderRestorations): correct, but much slower.
-constexpr LaunchKind kFrameShape[] = {LaunchKind::Collision, LaunchKind::Streaming, LaunchKind::ForceDecay,
+constexpr LaunchKind kStepShape[] = {LaunchKind::Collision, LaunchKind::Streaming, LaunchKind::ForceDecay,
                                       LaunchKind::ForceDecay};
 
 struct CollisionLaunch {
@@ -54,8 +58,8 @@ struct ForceDecayLaunch {
     float* force;
 };
 
-using FrameLaunch = std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch>;
-void queueLaunch(const KernelSet& set, const FrameLaunch& launch);
+using StepLaunch = std::variant<CollisionLaunch, StreamingLaunch, ForceDecayLaunch>;
+void queueLaunch(const KernelSet& set, const StepLaunch& launch);
 
 // An array that a one-dimensional launch reads or writes, one value a cell.
 struct CellArray {
@@ -81,18 +85,11 @@ void beforeRainDrop(dim3 grid, dim3 block, int x, int y, const float* fx, const 
 // After kInitWaterLB: both force fields of `cells` cells hold only +0.0.
 void afterForcesCleared(const float* fx, const float* fy, unsigned long long cells);
 
-// Since the process started, for the benchmark and tests (the arrays read
-// the same either way wherever they can be observed): frame passes run,
-// restorations of the cell order, launches of the frame's kinds that ran
-// one by one (not in a pass), and the memory the passes moved (bytes read
-// plus written in their five arrays, and the cells of their grids).
-unsigned long long framePassesRun();
+// Since the process started, for the tests (the arrays read the same either
+// way wherever they can be observed): restorations of the cell order, and
+// launches of the step's kinds that ran one by one (not in a pass). The
+// step passes' own counts are in <cpu_backend.h>.
 unsigned long long cellOrderRestorations();
-unsigned long long frameLaunchesRunAlone();
-struct FramePassTraffic {
-    unsigned long long bytes;
-    unsigned long long cells;
-};
-FramePassTraffic framePassTraffic();
+unsigned long long stepLaunchesRunAlone();
 
 }  // namespace cpu_kernels

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "grid_size.h"
-#include "model/water_model.h"
+#include "water_model.h"
 #include "simulation_step.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// What waits in the frame queue, and when it makes one frame pass.
-#include "frame_queue.h"
+// What waits in the launch queue, and when it makes one step pass.
+#include "launch_queue.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,7 +17,7 @@ namespace {
 
 struct QueuedLaunch {
     const KernelSet* set;
-    FrameLaunch launch;
+    StepLaunch launch;
 };
 
 LaunchKind kindOf(const QueuedLaunch& queued)
@@ -25,11 +25,11 @@ LaunchKind kindOf(const QueuedLaunch& queued)
     return std::visit([](const auto& launch) { return launch.kind; }, queued.launch);
 }
 
-constexpr size_t kFrameLaunches = std::size(kFrameShape);
+constexpr size_t kStepLaunches = std::size(kStepShape);
 
 struct LaunchQueue {
     std::mutex mutex;
-    std::vector<QueuedLaunch> launches;  // never more than one frame's
+    std::vector<QueuedLaunch> launches;  // never more than one step's
 };
 
 LaunchQueue& launchQueue()
@@ -106,15 +106,15 @@ bool coversCells(dim3 grid, dim3 block, unsigned long long cells)
     return grid.y == 1 && grid.z == 1 && block.y == 1 && block.z == 1 && cellsOf(grid, block) == cells;
 }
 
-// Whether a whole frame's launches do what one FramePass does: the same
+// Whether a whole step's launches do what one StepPass does: the same
 // set, the streaming of the collided f, the decay of the collision's two
 // force fields, the shapes the model uses on a grid small enough for exact
 // indices, and five arrays that do not overlap.
-bool recogniseFrame(const std::vector<QueuedLaunch>& launches, FramePass* pass)
+bool recogniseStep(const std::vector<QueuedLaunch>& launches, StepPass* pass)
 {
-    if (launches.size() != kFrameLaunches) return false;
-    for (size_t i = 0; i < kFrameLaunches; ++i)
-        if (launches[i].set != launches[0].set || kindOf(launches[i]) != kFrameShape[i]) return false;
+    if (launches.size() != kStepLaunches) return false;
+    for (size_t i = 0; i < kStepLaunches; ++i)
+        if (launches[i].set != launches[0].set || kindOf(launches[i]) != kStepShape[i]) return false;
     const auto& collision = std::get<CollisionLaunch>(launches[0].launch);
     const auto& stream = std::get<StreamingLaunch>(launches[1].launch);
     const auto& firstDecay = std::get<ForceDecayLaunch>(launches[2].launch);
@@ -156,14 +156,14 @@ bool recogniseFrame(const std::vector<QueuedLaunch>& launches, FramePass* pass)
 void runLaunches(const std::vector<QueuedLaunch>& launches)
 {
     if (launches.empty()) return;
-    FramePass pass;
-    if (recogniseFrame(launches, &pass)) {
-        bookkeeping().restore(bookkeeping().takeTouchedByFramePass(&pass));
+    StepPass pass;
+    if (recogniseStep(launches, &pass)) {
+        bookkeeping().restore(bookkeeping().takeTouchedByStepPass(&pass));
         bookkeeping().attachZeroMasks(&pass);
         unsigned long long moved = 0;
         pass.movedBytes = &moved;
         const KernelSet& set = *launches[0].set;
-        if (set.framePass(pass)) {
+        if (set.stepPass(pass)) {
             passesRun.fetch_add(1);
             passBytes.fetch_add(moved);
             passCells.fetch_add(static_cast<unsigned long long>(pass.width) * pass.height);
@@ -203,35 +203,35 @@ void installHook()
     (void)installed;
 }
 
-// Queues a launch. The queue only ever holds the start of one frame: a
+// Queues a launch. The queue only ever holds the start of one step: a
 // launch that does not continue it first runs what waits, and the launch
-// that completes it runs the frame.
+// that completes it runs the step.
 void enqueue(const QueuedLaunch& launch)
 {
     installHook();
     LaunchQueue& q = launchQueue();
     std::vector<QueuedLaunch> earlier;
-    std::vector<QueuedLaunch> frame;
+    std::vector<QueuedLaunch> step;
     bool runNow = false;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.launches.size() >= kFrameLaunches || kFrameShape[q.launches.size()] != kindOf(launch))
+        if (q.launches.size() >= kStepLaunches || kStepShape[q.launches.size()] != kindOf(launch))
             earlier = std::exchange(q.launches, {});
-        if (q.launches.empty() && kindOf(launch) != kFrameShape[0]) {
-            runNow = true;  // only the frame's first kind begins one
+        if (q.launches.empty() && kindOf(launch) != kStepShape[0]) {
+            runNow = true;  // only the step's first kind begins one
         } else {
             q.launches.push_back(launch);
-            if (q.launches.size() == kFrameLaunches) frame = std::exchange(q.launches, {});
+            if (q.launches.size() == kStepLaunches) step = std::exchange(q.launches, {});
         }
     }
     runLaunches(earlier);
     if (runNow) runAlone(launch);
-    runLaunches(frame);
+    runLaunches(step);
 }
 
 }  // namespace
 
-void queueLaunch(const KernelSet& set, const FrameLaunch& launch)
+void queueLaunch(const KernelSet& set, const StepLaunch& launch)
 {
     enqueue({&set, launch});
 }
@@ -291,7 +291,7 @@ void afterForcesCleared(const float* fx, const float* fy, unsigned long long cel
     bookkeeping().markFieldZero(fy, cells);
 }
 
-unsigned long long framePassesRun()
+unsigned long long stepPassesRun()
 {
     return passesRun.load();
 }
@@ -301,12 +301,12 @@ unsigned long long cellOrderRestorations()
     return bookkeeping().restorations();
 }
 
-unsigned long long frameLaunchesRunAlone()
+unsigned long long stepLaunchesRunAlone()
 {
     return launchesRunAlone.load();
 }
 
-FramePassTraffic framePassTraffic()
+StepPassTraffic stepPassTraffic()
 {
     return {passBytes.load(), passCells.load()};
 }
