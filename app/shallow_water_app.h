@@ -49,7 +49,7 @@ public:
     bool createPixelBuffer();
 
     WaterModel* model = nullptr;
-    int32_t frameCounter = 0;  // update calls completed since the model was created
+    int32_t frameCounter = 0;  // steps completed since the model was created or restarted (not frames drawn)
     GLuint program = 0;
     GLuint vao = 0;
     GLuint quadVbo = 0;

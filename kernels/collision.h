@@ -19,26 +19,29 @@
 // lanes (one cell each) where the CPU build spells out its SIMD, with the
 // same operations lane by lane (cpu_backend/kernels/simd128_lanes.h).
 
+// The two kinds of moving direction, which differ only in their weights.
+enum class DirectionKind { axis, diagonal };
+
 // x / kAxis for an axis direction, x / kDiagonal for a diagonal one.
 template <int kAxis, int kDiagonal, typename Real>
-SW_DEVICE Real divideFor(bool diagonal, Real x)
+SW_DEVICE Real divideFor(DirectionKind kind, Real x)
 {
-    return diagonal ? divideBy<kDiagonal>(x) : divideBy<kAxis>(x);
+    return kind == DirectionKind::diagonal ? divideBy<kDiagonal>(x) : divideBy<kAxis>(x);
 }
 
 // Equilibrium of one moving direction. The axis and diagonal directions
 // differ only in their weights: 1/2, 1/3, 1/6, 1/6 for the axes and
 // 1/8, 1/12, 1/24, 1/24 for the diagonals.
 template <typename Real>
-SW_DEVICE Real movingEquilibrium(Real h, Real u, Real v, Real q, Real G, float ex, float ey, bool diagonal)
+SW_DEVICE Real movingEquilibrium(Real h, Real u, Real v, Real q, Real G, float ex, float ey, DirectionKind kind)
 {
     // eu = u*ex + v*ey, each product rounded on its own.
     const Real eu = addRounded(mulRounded(u, ex), mulRounded(v, ey));
     const Real eu2 = fusedMulAdd(v, ey * (v * ey), fusedMulAdd(u, ex * (u * ex), v * (ey * (u * (ex + ex)))));
-    const float squareWeight = diagonal ? 0.125f : 0.5f;
-    const Real base = fusedMulAdd(h * squareWeight, eu2,
-                                   fusedMulAdd(eu, divideFor<3, 12>(diagonal, h), divideFor<6, 24>(diagonal, G)));
-    return subRounded(base, mulRounded(q, divideFor<6, 24>(diagonal, h)));
+    const float squareWeight = kind == DirectionKind::diagonal ? 0.125f : 0.5f;
+    const Real base =
+        fusedMulAdd(h * squareWeight, eu2, fusedMulAdd(eu, divideFor<3, 12>(kind, h), divideFor<6, 24>(kind, G)));
+    return subRounded(base, mulRounded(q, divideFor<6, 24>(kind, h)));
 }
 
 // The relaxation's two weights: omega for the equilibrium, 1 - omega for
@@ -80,9 +83,9 @@ SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialize
     Real depth = kInitialDepth;
     Real u = 0.0f;
     Real v = 0.0f;
-    Real p[9] = {};
+    Real p[kDirections] = {};
     if (fInitialized) {
-        for (int k = 0; k < 9; ++k) p[k] = values[k];
+        for (int k = 0; k < kDirections; ++k) p[k] = values[k];
         depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
         const Real mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
         const Real my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
@@ -93,20 +96,20 @@ SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialize
     const float g = c_gacl;
     const Real q = fusedMulAdd(u, u, v * v);
     const Real G = depth * (depth * g);
-    Real feq[9];
+    Real feq[kDirections];
     feq[0] = fusedMulAdd(q, divideBy<3>(depth * -2.0f), depth + divideBy<6>(depth * (depth * (g * -5.0f))));
-    feq[1] = movingEquilibrium(depth, u, v, q, G, c_ex1, c_ey1, false);
-    feq[2] = movingEquilibrium(depth, u, v, q, G, c_ex2, c_ey2, true);
-    feq[3] = movingEquilibrium(depth, u, v, q, G, c_ex3, c_ey3, false);
-    feq[4] = movingEquilibrium(depth, u, v, q, G, c_ex4, c_ey4, true);
-    feq[5] = movingEquilibrium(depth, u, v, q, G, c_ex5, c_ey5, false);
-    feq[6] = movingEquilibrium(depth, u, v, q, G, c_ex6, c_ey6, true);
-    feq[7] = movingEquilibrium(depth, u, v, q, G, c_ex7, c_ey7, false);
-    feq[8] = movingEquilibrium(depth, u, v, q, G, c_ex8, c_ey8, true);
+    feq[1] = movingEquilibrium(depth, u, v, q, G, c_ex1, c_ey1, DirectionKind::axis);
+    feq[2] = movingEquilibrium(depth, u, v, q, G, c_ex2, c_ey2, DirectionKind::diagonal);
+    feq[3] = movingEquilibrium(depth, u, v, q, G, c_ex3, c_ey3, DirectionKind::axis);
+    feq[4] = movingEquilibrium(depth, u, v, q, G, c_ex4, c_ey4, DirectionKind::diagonal);
+    feq[5] = movingEquilibrium(depth, u, v, q, G, c_ex5, c_ey5, DirectionKind::axis);
+    feq[6] = movingEquilibrium(depth, u, v, q, G, c_ex6, c_ey6, DirectionKind::diagonal);
+    feq[7] = movingEquilibrium(depth, u, v, q, G, c_ex7, c_ey7, DirectionKind::axis);
+    feq[8] = movingEquilibrium(depth, u, v, q, G, c_ex8, c_ey8, DirectionKind::diagonal);
 
     // On the first step each cell starts from its own equilibrium.
     if (!fInitialized) {
-        for (int k = 0; k < 9; ++k) p[k] = feq[k];
+        for (int k = 0; k < kDirections; ++k) p[k] = feq[k];
     }
 
     const float moving = 1.0f / 6.0f;
@@ -131,7 +134,7 @@ SW_DEVICE int collisionCellIndex(const ThreadIndex& t)
 
 SW_DEVICE void collisionCell(int i, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
-    h[i] = collideCell(f + mul24(i, 9), fx[i], fy[i], fInitialized, currentRelaxation());
+    h[i] = collideCell(f + mul24(i, kDirections), fx[i], fy[i], fInitialized, currentRelaxation());
 }
 
 SW_DEVICE void collisionThread(const ThreadIndex& t, float* f, const float* fx, const float* fy, float* h,

@@ -3,6 +3,11 @@
 // three that a setting may change (SW_SETTABLE below).
 #pragma once
 
+// The lattice's directions: the rest direction, four axes, four diagonals.
+// Every cell holds one distribution value per direction, kDirections floats
+// in a row (cell-major) wherever the model's arrays are seen.
+constexpr int kDirections = 9;
+
 #if defined(__CUDACC__)
 #define SW_CONSTANT __constant__
 #else

@@ -12,11 +12,12 @@
 // running it thread by thread, correct but several times slower.
 #pragma once
 
+#include "device_constants.h"
 #include "kernel_support.h"
 
 constexpr int kStreamTile = 16;                         // cells per tile side
 constexpr int kStreamTileWithBorder = kStreamTile + 2;  // threads per block side
-constexpr int kStreamTileFloats = kStreamTileWithBorder * kStreamTileWithBorder * 9;
+constexpr int kStreamTileFloats = kStreamTileWithBorder * kStreamTileWithBorder * kDirections;
 
 // Offset in f of the nine values of the cell that tile slot (tx, ty) stands
 // for, (16 bx + tx - 1, 16 by + ty - 1); meaningful when it is in the grid.
@@ -25,7 +26,7 @@ SW_DEVICE int streamSourceOffset(const ThreadIndex& t)
     const int width = kStreamTile * static_cast<int>(t.gridDim.x);
     const int gx = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + static_cast<int>(t.threadIdx.x) - 1;
     const int gy = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + static_cast<int>(t.threadIdx.y) - 1;
-    return mul24(mul24(gy, width) + gx, 9);
+    return mul24(mul24(gy, width) + gx, kDirections);
 }
 
 SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMem)
@@ -39,8 +40,8 @@ SW_DEVICE void streamLoadThread(const ThreadIndex& t, const float* f, float* fMe
     if (gx < 0 || gx >= width || gy < 0 || gy >= height) return;  // border slot outside the grid: never read
 
     const float* source = f + streamSourceOffset(t);
-    float* slot = fMem + (ty * kStreamTileWithBorder + tx) * 9;
-    for (int k = 0; k < 9; ++k) slot[k] = source[k];
+    float* slot = fMem + (ty * kStreamTileWithBorder + tx) * kDirections;
+    for (int k = 0; k < kDirections; ++k) slot[k] = source[k];
 }
 
 // Writes the nine streamed values of the cell of thread (tx, ty), tx and ty
@@ -60,7 +61,7 @@ SW_DEVICE void streamPullCell(const ThreadIndex& t, const float* fMem, float* ou
     const bool north = y == height - 1;
 
     // Values of the neighbour at offset (a, b) from this cell.
-    auto at = [&](int a, int b) { return fMem + ((ty + 1 + b) * kStreamTileWithBorder + (tx + 1 + a)) * 9; };
+    auto at = [&](int a, int b) { return fMem + ((ty + 1 + b) * kStreamTileWithBorder + (tx + 1 + a)) * kDirections; };
     const float* own = at(0, 0);
 
     out[0] = own[0];
@@ -80,7 +81,7 @@ SW_DEVICE int streamTargetOffset(const ThreadIndex& t)
     const int width = kStreamTile * static_cast<int>(t.gridDim.x);
     const int x = mul24(static_cast<int>(t.blockIdx.x), kStreamTile) + static_cast<int>(t.threadIdx.x);
     const int y = mul24(static_cast<int>(t.blockIdx.y), kStreamTile) + static_cast<int>(t.threadIdx.y);
-    return mul24(mul24(y, width) + x, 9);
+    return mul24(mul24(y, width) + x, kDirections);
 }
 
 SW_DEVICE void streamAssembleThread(const ThreadIndex& t, const float* fMem, float* fStream)

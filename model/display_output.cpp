@@ -1,39 +1,14 @@
-// Hand-over of each frame's image to OpenGL: the depth becomes pixel words
-// written straight into the GL pixel buffer, mapped for CUDA around the
-// launch.
-#include <glad/gl.h>
-
-#include <cuda_gl_interop.h>
-
+// The display output of a frame: the depth as one grey pixel word a cell
+// (kHeightMapToTexture), written into device memory that is the GL pixel
+// buffer in the window (pixel_buffer.cpp) and a plain buffer in the
+// headless runner.
+#include "kernels/kernel_launch.h"
 #include "water_model.h"
 
-bool WaterModel::registerPixelBuffer(unsigned int pbo)
+cudaError_t WaterModel::writeDepthPixels(unsigned int* pixels)
 {
-    pixelBuffer = pbo;
-    if (checkCudaStatus(cudaGraphicsGLRegisterBuffer(&graphicsResource, pbo, cudaGraphicsRegisterFlagsNone)))
-        return true;
-    graphicsResource = nullptr;  // whatever a failed call left there is no registration
-    return false;
-}
-
-bool WaterModel::updateDisplay()
-{
-    cudaError_t status = cudaGraphicsMapResources(1, &graphicsResource, nullptr);
-    if (status != cudaSuccess) {
-        checkCudaStatus(status);
-        checkCudaStatus(status);
-    } else {
-        void* pixels = nullptr;
-        size_t mappedBytes = 0;
-        status = cudaGraphicsResourceGetMappedPointer(&pixels, &mappedBytes, graphicsResource);
-        if (status != cudaSuccess) {
-            checkCudaStatus(status);
-        } else {
-            status = writeDepthPixels(static_cast<unsigned int*>(pixels));
-        }
-    }
-    // Unmapping hands the pixels to GL; it is done even after a failure and
-    // its own failure does not change the result.
-    checkCudaStatus(cudaGraphicsUnmapResources(1, &graphicsResource, nullptr));
-    return checkCudaStatus(status);
+    launchHeightMapToTexture(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, pixels);
+    const cudaError_t status = cudaGetLastError();
+    checkCudaStatus(status);
+    return status;
 }

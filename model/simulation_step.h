@@ -1,5 +1,6 @@
-// One simulation step as every frame makes it, shared by the window's
-// update and the headless runner.
+// One step of the water and the rain that falls in it, shared by the
+// window's update, the headless runner and the browser's page. The order
+// of its launches, and what each reads and writes: simulation_step.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ constexpr float kDropRadius = 89.6f;
 // of radius 512 turned to NaN within 2,000 at strength 0.0005.
 struct RainSettings {
     bool falls = true;
-    float chance = 0.1f;  // of a first drop in a frame, and of each further one
+    float chance = 0.1f;  // of a first drop in a step, and of each further one
     float dropRadius = kDropRadius;
     float dropStrength = kDropStrength;
 };
@@ -32,7 +33,7 @@ constexpr int kMostStepsPerFrame = 64;
 
 // Lets up to four random drops fall on the model. The drops come from one
 // process-wide fixed-seed stream, so every run sees the same drops in the
-// same frames. Returns false when a drop failed and the device cannot
+// same steps. Returns false when a drop failed and the device cannot
 // continue (deviceCannotContinue); no further drop is tried then. Rain that
 // does not fall leaves the stream where it is.
 bool spawnRainDrops(WaterModel& model, const RainSettings& rain = RainSettings{});
@@ -48,7 +49,8 @@ void restartRain();
 // false, so that the failure is reported once.
 bool advanceWater(WaterModel& model, bool notFirstFrame);
 
-// One frame: advanceWater (from still water when frameCounter is 0), then
-// the rain of the frame, then the frame is counted. False, as above, when
-// the device cannot continue.
+// One step: advanceWater (from still water when frameCounter is 0), then
+// the step's rain, then the step is counted. frameCounter counts steps (at
+// the program's own pace of one step a displayed frame, frames too). False,
+// as above, when the device cannot continue.
 bool advanceOneStep(WaterModel& model, int32_t& frameCounter, const RainSettings& rain = RainSettings{});

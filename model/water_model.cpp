@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "kernels/device_constants.h"
 #include "kernels/kernel_launch.h"
 
 bool checkCudaStatus(cudaError_t status)
@@ -64,7 +65,7 @@ WaterModel* createWaterModel(int width, int height)
 
     const size_t cells = static_cast<size_t>(model->cellCount());
     const size_t scalarBytes = cells * sizeof(float);
-    const size_t distributionBytes = cells * 9 * sizeof(float);
+    const size_t distributionBytes = cells * kDirections * sizeof(float);
     const bool allocated = allocateField(&model->h, scalarBytes) && allocateField(&model->fx, scalarBytes) &&
                            allocateField(&model->fy, scalarBytes) &&
                            allocateField(&model->f, distributionBytes) &&
@@ -76,8 +77,7 @@ WaterModel* createWaterModel(int width, int height)
 
 bool WaterModel::restart()
 {
-    launchInitWaterLB(dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, fx, fy);
-    return checkLastCudaError();
+    return launchAndCheck(launchInitWaterLB, dim3(cellCount() / kCellBlockSize), dim3(kCellBlockSize), h, fx, fy);
 }
 
 void destroyWaterModel(WaterModel* model)

@@ -74,6 +74,16 @@ bool checkCudaStatus(cudaError_t status);
 // checkCudaStatus of the runtime's last error, which it also clears.
 bool checkLastCudaError();
 
+// Issues one launch and checks at once that it was accepted, as every
+// operation of the model does: false, with the status printed, when the
+// runtime refused it.
+template <typename... Parameters, typename... Arguments>
+bool launchAndCheck(void (*launcher)(dim3, dim3, Parameters...), dim3 grid, dim3 block, Arguments... arguments)
+{
+    launcher(grid, block, arguments...);
+    return checkLastCudaError();
+}
+
 // After a reported failure: whether the device can run nothing more. Some
 // errors (an illegal address, a launch failure, a lost device...) leave the
 // CUDA context unusable; the runtime then returns them to every later call,

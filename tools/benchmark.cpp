@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/device_constants.h"
 #include "model/simulation_step.h"
 #include "model/water_model.h"
 #if defined(SHALLOW_WATER_CPU_BACKEND)
@@ -153,7 +154,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
     // frame, so that its median covers the same time as the kernels' (a
     // shared machine's bandwidth comes and goes).
     const unsigned long long onePassBefore = stepPassesRun();
-    CopyBuffers ceiling(static_cast<size_t>(model.cellCount()) * 9 * sizeof(float));
+    CopyBuffers ceiling(static_cast<size_t>(model.cellCount()) * kDirections * sizeof(float));
     ceiling.copy();  // the first copy also touches the pages
     Stopwatch watch(9);
     std::vector<double> collide, stream, decay, drop, depthPixels, kernelByKernel, frame, copy;

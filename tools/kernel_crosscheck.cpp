@@ -22,6 +22,7 @@
 #include "model/simulation_step.h"
 #include "program_output/standard_output.h"
 #include "program_output/version_line.h"
+#include "kernels/device_constants.h"
 #include "kernels/kernel_launch.h"
 #include "model/device_settings.h"
 #include "model/water_model.h"
@@ -159,35 +160,35 @@ static int runCrosscheck(int argc, char** argv)
 
     // First step: still water with random forces; the previous content of f
     // must not matter.
-    float* f = check.upload(randomValuesWithEdges(kCells * 9, 0.0f, 1.0f, 13));
+    float* f = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0f, 1.0f, 13));
     float* forceX = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 14));
     float* forceY = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 15));
     launchCollision3(cellGrid, cellBlock, f, forceX, forceY, h, false);
-    check.report("collide-first-f", f, kCells * 9);
+    check.report("collide-first-f", f, kCells * kDirections);
     check.report("collide-first-h", h, kCells);
 
     // Later steps: distributions near still water (0.05 deep), edge values mixed in.
-    float* g = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
+    float* g = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
     launchCollision3(cellGrid, cellBlock, g, forceX, forceY, h, true);
-    check.report("collide-f", g, kCells * 9);
+    check.report("collide-f", g, kCells * kDirections);
     check.report("collide-h", h, kCells);
 
     // Another relaxation factor, written between two collisions of the same
     // values without a synchronisation: the first still has the factor it was
     // launched with (its hash is collide-f's), the second the new one.
-    float* collidedBefore = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
-    float* collidedAfter = check.upload(randomValuesWithEdges(kCells * 9, 0.0056f, 0.002f, 16));
+    float* collidedBefore = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
+    float* collidedAfter = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
     float* depthAfter = check.upload(std::vector<float>(kCells, 0.0f));
     launchCollision3(cellGrid, cellBlock, collidedBefore, forceX, forceY, depthAfter, true);
     check.set(setRelaxationFactor(1.1f));
     launchCollision3(cellGrid, cellBlock, collidedAfter, forceX, forceY, depthAfter, true);
-    check.report("collide-before-set-f", collidedBefore, kCells * 9);
-    check.report("collide-set-omega-f", collidedAfter, kCells * 9);
+    check.report("collide-before-set-f", collidedBefore, kCells * kDirections);
+    check.report("collide-set-omega-f", collidedAfter, kCells * kDirections);
     check.set(setRelaxationFactor(kDefaultRelaxation));
 
-    float* streamed = check.upload(std::vector<float>(kCells * 9, 0.0f));
+    float* streamed = check.upload(std::vector<float>(kCells * kDirections, 0.0f));
     launchStream(dim3(kWidth / 16, kHeight / 16), dim3(18, 18), g, streamed);
-    check.report("stream", streamed, kCells * 9);
+    check.report("stream", streamed, kCells * kDirections);
 
     launchIncrementForce(cellGrid, cellBlock, forceX);
     launchIncrementForce(cellGrid, cellBlock, forceY);
@@ -233,7 +234,7 @@ static int runCrosscheck(int argc, char** argv)
     }
     const int modelCells = options.modelWidth * options.modelHeight;
     check.report("model-h", model->h, modelCells);
-    check.report("model-f", model->f, modelCells * 9);
+    check.report("model-f", model->f, modelCells * kDirections);
     destroyWaterModel(model);
 
     if (check.failed()) {

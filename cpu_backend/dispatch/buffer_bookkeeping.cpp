@@ -1,6 +1,8 @@
 // The direction-major distributions and zero masks of the step pass.
 #include "buffer_bookkeeping.h"
 
+#include "kernels/device_constants.h"
+
 #include <algorithm>
 
 namespace cpu_kernels {
@@ -42,12 +44,12 @@ bool Access::touches(const Range& range) const
 
 Range DirectionMajorPair::collidedRange() const
 {
-    return Range::ofFloats(collided, static_cast<unsigned long long>(width) * height * 9);
+    return Range::ofFloats(collided, static_cast<unsigned long long>(width) * height * kDirections);
 }
 
 Range DirectionMajorPair::streamedRange() const
 {
-    return Range::ofFloats(streamed, static_cast<unsigned long long>(width) * height * 9);
+    return Range::ofFloats(streamed, static_cast<unsigned long long>(width) * height * kDirections);
 }
 
 BufferBookkeeping& BufferBookkeeping::instance()
@@ -93,8 +95,8 @@ std::vector<DirectionMajorPair> BufferBookkeeping::takeTouchedByStepPass(StepPas
         pass->collidedInFStream = found != directionMajor_.end();
         if (pass->collidedInFStream) directionMajor_.erase(found);
     }
-    others.addFloats(pass->f, cells * 9, true);
-    others.addFloats(pass->fStream, cells * 9, true);
+    others.addFloats(pass->f, cells * kDirections, true);
+    others.addFloats(pass->fStream, cells * kDirections, true);
     return takeTouched(others);
 }
 
@@ -167,7 +169,7 @@ void BufferBookkeeping::attachZeroMasks(StepPass* pass)
 {
     const unsigned long long cells = static_cast<unsigned long long>(pass->width) * pass->height;
     std::lock_guard<std::mutex> lock(mutex_);
-    const Range written[] = {Range::ofFloats(pass->f, cells * 9), Range::ofFloats(pass->fStream, cells * 9),
+    const Range written[] = {Range::ofFloats(pass->f, cells * kDirections), Range::ofFloats(pass->fStream, cells * kDirections),
                              Range::ofFloats(pass->fx, cells), Range::ofFloats(pass->fy, cells),
                              Range::ofFloats(pass->h, cells)};
     for (ZeroMask& mask : zeroMasks_)

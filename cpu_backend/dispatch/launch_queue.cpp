@@ -64,8 +64,8 @@ Access accessOf(const StreamingLaunch& s)
     Access access;
     access.anywhere = !indicesAreExact(cells) || s.block.x != kStreamTileWithBorder ||
                       s.block.y != kStreamTileWithBorder || s.block.z != 1;
-    access.addFloats(s.f, cells * 9, kReads);
-    access.addFloats(s.fStream, cells * 9, kWrites);
+    access.addFloats(s.f, cells * kDirections, kReads);
+    access.addFloats(s.fStream, cells * kDirections, kWrites);
     return access;
 }
 
@@ -135,7 +135,7 @@ bool recogniseStep(const std::vector<QueuedLaunch>& launches, StepPass* pass)
         !coversCells(secondDecay.grid, secondDecay.block, cells))
         return false;
 
-    const Range ranges[] = {Range::ofFloats(collision.f, cells * 9), Range::ofFloats(stream.fStream, cells * 9),
+    const Range ranges[] = {Range::ofFloats(collision.f, cells * kDirections), Range::ofFloats(stream.fStream, cells * kDirections),
                             Range::ofFloats(fx, cells), Range::ofFloats(fy, cells),
                             Range::ofFloats(collision.h, cells)};
     for (size_t a = 0; a < 5; ++a)

@@ -7,6 +7,7 @@
 #include "cpu_backend/runtime/internal_header.h"
 
 #include "kernel_set.h"
+#include "kernels/device_constants.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -202,7 +203,7 @@ inline void cellsToRows(const float* cells, float* rows, int rowStride)
     }
 #else
     for (int c = 0; c < kTransposeCells; ++c)
-        for (int k = 0; k < 9; ++k) rows[k * rowStride + c] = cells[c * 9 + k];
+        for (int k = 0; k < kDirections; ++k) rows[k * rowStride + c] = cells[c * kDirections + k];
 #endif
 }
 
@@ -240,7 +241,7 @@ inline void rowsToCells(const float* rows, int rowStride, float* cells)
     }
 #else
     for (int c = 0; c < kTransposeCells; ++c)
-        for (int k = 0; k < 9; ++k) cells[c * 9 + k] = direction(k)[c];
+        for (int k = 0; k < kDirections; ++k) cells[c * kDirections + k] = direction(k)[c];
 #endif
 }
 

@@ -76,7 +76,7 @@ template <typename Load, typename Store>
 [[gnu::always_inline]] inline void collideChunk(bool fInitialized, const Load& load, const Store& store,
                                                 const float* forceX, const float* forceY, float* depths, int count)
 {
-    alignas(64) float chunk[9 * kCollisionChunk];
+    alignas(64) float chunk[kDirections * kCollisionChunk];
     if (!fInitialized) {
         collideTransposed<false, false>(chunk, forceX, forceY, depths, count);
     } else {
@@ -95,17 +95,17 @@ template <typename Load, typename Store>
 inline void cellsToChunk(const float* cells, int count, float* chunk)
 {
     const int grouped = count - count % kTransposeCells;
-    for (int c = 0; c < grouped; c += kTransposeCells) cellsToRows(cells + c * 9, chunk + c, kCollisionChunk);
+    for (int c = 0; c < grouped; c += kTransposeCells) cellsToRows(cells + c * kDirections, chunk + c, kCollisionChunk);
     for (int c = grouped; c < count; ++c)
-        for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = cells[c * 9 + k];
+        for (int k = 0; k < kDirections; ++k) chunk[k * kCollisionChunk + c] = cells[c * kDirections + k];
 }
 
 inline void chunkToCells(const float* chunk, int count, float* cells)
 {
     const int grouped = count - count % kTransposeCells;
-    for (int c = 0; c < grouped; c += kTransposeCells) rowsToCells(chunk + c, kCollisionChunk, cells + c * 9);
+    for (int c = 0; c < grouped; c += kTransposeCells) rowsToCells(chunk + c, kCollisionChunk, cells + c * kDirections);
     for (int c = grouped; c < count; ++c)
-        for (int k = 0; k < 9; ++k) cells[c * 9 + k] = chunk[k * kCollisionChunk + c];
+        for (int k = 0; k < kDirections; ++k) cells[c * kDirections + k] = chunk[k * kCollisionChunk + c];
 }
 
 }  // namespace CPU_KERNELS

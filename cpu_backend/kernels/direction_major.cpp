@@ -15,17 +15,17 @@ bool runRestoreCellMajor(float* collided, float* streamed, int width, int height
 {
     GridStencil stencil;
     if (!prepareGridStencil(width, height, &stencil)) return false;
-    const size_t rowFloats = static_cast<size_t>(width) * 9;
+    const size_t rowFloats = static_cast<size_t>(width) * kDirections;
     // First the streaming, which reads the collided rows around each row,
     // a chunk at a time...
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(height), [&](size_t first, size_t end) {
-        alignas(64) float chunk[9 * kCollisionChunk];
+        alignas(64) float chunk[kDirections * kCollisionChunk];
         for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) {
             const DirectionMajorRows around = directionMajorRowsAround(collided, width, height, y);
             for (int x0 = 0; x0 < width; x0 += kCollisionChunk) {
                 const int count = std::min(kCollisionChunk, width - x0);
                 pullChunk(stencil, around, y, x0, count, chunk);
-                chunkToCells(chunk, count, streamed + (static_cast<size_t>(y) * width + x0) * 9);
+                chunkToCells(chunk, count, streamed + (static_cast<size_t>(y) * width + x0) * kDirections);
             }
         }
     });
@@ -36,9 +36,9 @@ bool runRestoreCellMajor(float* collided, float* streamed, int width, int height
             float* const row = directionMajorRow(collided, width, y);
             std::memcpy(copy, row, rowFloats * sizeof(float));
             const int grouped = width - width % kTransposeCells;
-            for (int x = 0; x < grouped; x += kTransposeCells) rowsToCells(copy + x, width, row + x * 9);
+            for (int x = 0; x < grouped; x += kTransposeCells) rowsToCells(copy + x, width, row + x * kDirections);
             for (int x = grouped; x < width; ++x)
-                for (int k = 0; k < 9; ++k) row[x * 9 + k] = copy[k * width + x];
+                for (int k = 0; k < kDirections; ++k) row[x * kDirections + k] = copy[k * width + x];
         }
     });
     return true;

@@ -30,7 +30,7 @@ struct DirectionMajorRows {
 
 inline float* directionMajorRow(float* distributions, int width, int y)
 {
-    return distributions + static_cast<size_t>(y) * static_cast<size_t>(width) * 9;
+    return distributions + static_cast<size_t>(y) * static_cast<size_t>(width) * kDirections;
 }
 
 inline DirectionMajorRows directionMajorRowsAround(const float* distributions, int width, int height, int y)
@@ -38,7 +38,7 @@ inline DirectionMajorRows directionMajorRowsAround(const float* distributions, i
     DirectionMajorRows rows{{}, static_cast<size_t>(width)};
     for (int r = 0; r < 3; ++r) {
         const int row = y - 1 + r;
-        if (row >= 0 && row < height) rows.row[r] = distributions + static_cast<size_t>(row) * width * 9;
+        if (row >= 0 && row < height) rows.row[r] = distributions + static_cast<size_t>(row) * width * kDirections;
     }
     return rows;
 }
@@ -53,10 +53,10 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
 {
     if (y == 0 || y == stencil.height - 1 || !stencil.interiorByLines) {
         for (int c = 0; c < count; ++c)
-            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x0 + c, y, k);
+            for (int k = 0; k < kDirections; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x0 + c, y, k);
         return;
     }
-    for (int k = 0; k < 9; ++k) {
+    for (int k = 0; k < kDirections; ++k) {
         const int column = stencil.columnStep[kInteriorClass][k];
         const float* from = around.row[stencil.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 + column;
         // Not past the row's ends: the cells there are on the walls.
@@ -70,7 +70,7 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
     for (const int c : {0, count - 1}) {
         const int x = x0 + c;
         if (x == 0 || x == stencil.width - 1)
-            for (int k = 0; k < 9; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x, y, k);
+            for (int k = 0; k < kDirections; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x, y, k);
     }
 }
 

@@ -71,7 +71,7 @@ int collideRow(const StepPass& pass, const GridStencil& stencil, int y, float* o
     const DirectionMajorRows around = pass.collidedInFStream
                                           ? directionMajorRowsAround(pass.fStream, width, pass.height, y)
                                           : DirectionMajorRows{};
-    const float* const cells = pass.f + first * 9;
+    const float* const cells = pass.f + first * kDirections;
     // Of the three collided rows a row pulls from, two were read for the
     // row before; the third, y + 1, comes from memory. Each chunk asks for
     // the same cells of row y + 2 into the L2 cache, a row ahead of their
@@ -85,7 +85,7 @@ int collideRow(const StepPass& pass, const GridStencil& stencil, int y, float* o
     for (int x0 = 0; x0 < width; x0 += kCollisionChunk) {
         const int count = std::min(kCollisionChunk, width - x0);
         if (rowAhead != nullptr)
-            for (int k = 0; k < 9; ++k)
+            for (int k = 0; k < kDirections; ++k)
                 for (int c = 0; c < count; c += 16) __builtin_prefetch(rowAhead + k * width + x0 + c, 0, 2);
         const int line = x0 / kZeroMaskLineCells;
         const float* forceX =
@@ -96,12 +96,12 @@ int collideRow(const StepPass& pass, const GridStencil& stencil, int y, float* o
             if (pass.collidedInFStream)
                 pullChunk(stencil, around, y, x0, count, chunk);
             else
-                cellsToChunk(cells + static_cast<size_t>(x0) * 9, count, chunk);
+                cellsToChunk(cells + static_cast<size_t>(x0) * kDirections, count, chunk);
         };
         // The collided values and the depths are only written: sent on with
         // streaming stores, their lines are never read first.
         auto store = [&](const float* chunk) {
-            for (int k = 0; k < 9; ++k)
+            for (int k = 0; k < kDirections; ++k)
                 copyWithStreamingStores(out + static_cast<size_t>(k) * width + x0, chunk + k * kCollisionChunk,
                                         static_cast<size_t>(count) * sizeof(float));
         };

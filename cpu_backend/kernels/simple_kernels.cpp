@@ -54,7 +54,7 @@ void collideCells(float* f, const float* fx, const float* fy, float* h, bool fIn
     for (int done = 0; done < count; done += kCollisionChunk) {
         const size_t start = first + static_cast<size_t>(done);
         const int chunk = std::min(kCollisionChunk, count - done);
-        float* const cells = f + start * 9;
+        float* const cells = f + start * kDirections;
         collideChunk(
             fInitialized, [&](float* rows) { cellsToChunk(cells, chunk, rows); },
             [&](const float* rows) { chunkToCells(rows, chunk, cells); }, fx + start, fy + start, h + start, chunk);

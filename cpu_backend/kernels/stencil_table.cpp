@@ -16,9 +16,9 @@ namespace {
 // sourceDirection[k] of the cell rowStep[k] rows and columnStep[k] cells
 // away (the cell itself, for a value that a wall bounces back).
 struct CellPull {
-    int rowStep[9];
-    int columnStep[9];
-    int sourceDirection[9];
+    int rowStep[kDirections];
+    int columnStep[kDirections];
+    int sourceDirection[kDirections];
     bool regular;  // false if the kernel's pull did not follow one such pattern in every cell of the class
 
 };
@@ -30,7 +30,7 @@ std::array<CellPull, kCellClasses> readCellPulls()
 {
     constexpr unsigned kTiles = 3;
     constexpr int side = kTiles * kStreamTile;  // cells per row and per column
-    std::vector<float> positions(static_cast<size_t>(side) * side * 9);
+    std::vector<float> positions(static_cast<size_t>(side) * side * kDirections);
     for (size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<float>(i);
 
     std::array<CellPull, kCellClasses> pulls{};
@@ -51,9 +51,9 @@ std::array<CellPull, kCellClasses> readCellPulls()
                 CellPull& pull = pulls[cls];
                 const bool firstOfClass = !seen[cls];
                 seen[cls] = true;
-                float cell[9];
+                float cell[kDirections];
                 streamPullCell(t, fMem.data(), cell);
-                for (int k = 0; k < 9; ++k) {
+                for (int k = 0; k < kDirections; ++k) {
                     const float source = cell[k];
                     if (!(source >= 0.0f) || source >= static_cast<float>(positions.size()) ||
                         source != std::floor(source)) {
@@ -61,9 +61,9 @@ std::array<CellPull, kCellClasses> readCellPulls()
                         continue;
                     }
                     const int index = static_cast<int>(source);
-                    const int rowStep = index / 9 / side - y;
-                    const int columnStep = index / 9 % side - x;
-                    const int sourceDirection = index % 9;
+                    const int rowStep = index / kDirections / side - y;
+                    const int columnStep = index / kDirections % side - x;
+                    const int sourceDirection = index % kDirections;
                     // A neighbour at most one row and one cell away, or the cell itself.
                     if (std::abs(rowStep) > 1 || std::abs(columnStep) > 1) pull.regular = false;
                     if (!firstOfClass && (pull.rowStep[k] != rowStep || pull.columnStep[k] != columnStep ||
@@ -85,7 +85,7 @@ std::array<CellPull, kCellClasses> readCellPulls()
 bool pullsAlongDirections(const CellPull& pull)
 {
     if (!pull.regular) return false;
-    for (int k = 0; k < 9; ++k)
+    for (int k = 0; k < kDirections; ++k)
         if (pull.sourceDirection[k] != k) return false;
     return true;
 }
@@ -114,7 +114,7 @@ bool prepareGridStencil(int width, int height, GridStencil* stencil)
     if (!table.regular) return false;
     *stencil = GridStencil{width, height, {}, {}, {}, pullsAlongDirections(table.pulls[kInteriorClass])};
     for (int c = 0; c < kCellClasses; ++c)
-        for (int k = 0; k < 9; ++k) {
+        for (int k = 0; k < kDirections; ++k) {
             const CellPull& pull = table.pulls[c];
             stencil->rowStep[c][k] = pull.rowStep[k];
             stencil->columnStep[c][k] = pull.columnStep[k];

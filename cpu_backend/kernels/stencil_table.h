@@ -29,9 +29,9 @@ constexpr int kCellClasses = 9;
 struct GridStencil {
     int width;
     int height;
-    int rowStep[kCellClasses][9];
-    int columnStep[kCellClasses][9];
-    int sourceDirection[kCellClasses][9];
+    int rowStep[kCellClasses][kDirections];
+    int columnStep[kCellClasses][kDirections];
+    int sourceDirection[kCellClasses][kDirections];
     bool interiorByLines;
 };
 

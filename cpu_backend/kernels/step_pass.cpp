@@ -29,7 +29,7 @@ bool runStepPass(const StepPass& pass)
 {
     GridStencil stencil;
     if (!prepareGridStencil(pass.width, pass.height, &stencil)) return false;
-    const size_t rowFloats = static_cast<size_t>(pass.width) * 9;
+    const size_t rowFloats = static_cast<size_t>(pass.width) * kDirections;
     // Read in cell order, f's row is overwritten only once all of it has
     // been read: its collided values wait in a row of the worker's own.
     const bool rowReadInPlace = pass.fInitialized && !pass.collidedInFStream;

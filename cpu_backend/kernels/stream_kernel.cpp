@@ -22,31 +22,31 @@ namespace {
 // In f's cell order the directions repeat every 9 floats and vectors every
 // 16, so each tile row has the same pattern of directions.
 constexpr int kTileRowCells = 16;
-constexpr int kTileRowFloats = kTileRowCells * 9;
+constexpr int kTileRowFloats = kTileRowCells * kDirections;
 static_assert(kStreamTile == kTileRowCells, "a grid row is whole tile rows");
 
 // The rows above, at and below a row, in f's cell order (null outside the
 // grid, where no class of cell pulls from).
 struct CellMajorRows {
     const float* row[3];
-    float at(int r, int k, int x) const { return row[r][static_cast<size_t>(x) * 9 + k]; }
+    float at(int r, int k, int x) const { return row[r][static_cast<size_t>(x) * kDirections + k]; }
 };
 
 // Away from the walls every direction of a cell comes from the same
 // direction of a neighbour, so float j of a tile row of f's cell order is
 // the same float of the row above, at or below (0, 1, 2), one cell to the
 // left, in place or to the right (columnOf[j]: 0, 1, 2). rowOf covers the
-// tile row and a cell on either side (rowOf[j + 9] for float j).
+// tile row and a cell on either side (rowOf[j + kDirections] for float j).
 struct InteriorPlaces {
-    int32_t rowOf[9 + kTileRowFloats + 9];
+    int32_t rowOf[kDirections + kTileRowFloats + kDirections];
     int32_t columnOf[kTileRowFloats];
 };
 
 InteriorPlaces interiorPlaces(const GridStencil& stencil)
 {
     InteriorPlaces places{};
-    for (int j = 0; j < 9 + kTileRowFloats + 9; ++j) places.rowOf[j] = stencil.rowStep[kInteriorClass][j % 9] + 1;
-    for (int j = 0; j < kTileRowFloats; ++j) places.columnOf[j] = stencil.columnStep[kInteriorClass][j % 9] + 1;
+    for (int j = 0; j < kDirections + kTileRowFloats + kDirections; ++j) places.rowOf[j] = stencil.rowStep[kInteriorClass][j % kDirections] + 1;
+    for (int j = 0; j < kTileRowFloats; ++j) places.columnOf[j] = stencil.columnStep[kInteriorClass][j % kDirections] + 1;
     return places;
 }
 
@@ -56,16 +56,16 @@ InteriorPlaces interiorPlaces(const GridStencil& stencil)
 // then each float of the tile row from its column of that blend.
 void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows, int x0, float* out)
 {
-    alignas(64) float blended[9 + kTileRowFloats + 9];
-    const size_t first = static_cast<size_t>(x0 - 1) * 9;
-    for (int j = 0; j < 9 + kTileRowFloats + 9; ++j) {
+    alignas(64) float blended[kDirections + kTileRowFloats + kDirections];
+    const size_t first = static_cast<size_t>(x0 - 1) * kDirections;
+    for (int j = 0; j < kDirections + kTileRowFloats + kDirections; ++j) {
         const int row = places.rowOf[j];
         const float above = rows.row[0][first + j], at = rows.row[1][first + j], below = rows.row[2][first + j];
         blended[j] = row == 0 ? above : row == 2 ? below : at;
     }
     for (int j = 0; j < kTileRowFloats; ++j) {
         const int column = places.columnOf[j];
-        const float left = blended[j], here = blended[j + 9], right = blended[j + 18];
+        const float left = blended[j], here = blended[j + kDirections], right = blended[j + 2 * kDirections];
         out[j] = column == 0 ? left : column == 2 ? right : here;
     }
 }
@@ -77,7 +77,7 @@ void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows
 void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const float* f, float* fStream, int y,
                int firstTile, int endTile)
 {
-    const size_t rowFloats = static_cast<size_t>(stencil.width) * 9;
+    const size_t rowFloats = static_cast<size_t>(stencil.width) * kDirections;
     CellMajorRows rows{};
     for (int r = 0; r < 3; ++r)
         if (y - 1 + r >= 0 && y - 1 + r < stencil.height) rows.row[r] = f + static_cast<size_t>(y - 1 + r) * rowFloats;
@@ -86,14 +86,14 @@ void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const f
     for (int x0 = firstTile * kTileRowCells; x0 < endTile * kTileRowCells; x0 += kTileRowCells) {
         alignas(64) float out[kTileRowFloats];
         if (ahead != nullptr)
-            for (int at = 0; at < kTileRowFloats; at += 16) __builtin_prefetch(ahead + x0 * 9 + at, 0, 2);
+            for (int at = 0; at < kTileRowFloats; at += 16) __builtin_prefetch(ahead + x0 * kDirections + at, 0, 2);
         if (interiorRow && x0 > 0 && x0 + kTileRowCells < stencil.width) {
             pullInteriorTileRow(places, rows, x0, out);
         } else {
             for (int c = 0; c < kTileRowCells; ++c)
-                for (int k = 0; k < 9; ++k) out[c * 9 + k] = pullValue(stencil, rows, x0 + c, y, k);
+                for (int k = 0; k < kDirections; ++k) out[c * kDirections + k] = pullValue(stencil, rows, x0 + c, y, k);
         }
-        copyWithStreamingStores(fStream + static_cast<size_t>(y) * rowFloats + static_cast<size_t>(x0) * 9, out,
+        copyWithStreamingStores(fStream + static_cast<size_t>(y) * rowFloats + static_cast<size_t>(x0) * kDirections, out,
                                 sizeof out);
     }
 }
