@@ -4,6 +4,8 @@
 #include <cuda_runtime.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "device_label.h"
 
@@ -98,4 +100,22 @@ void LiveReadout::showState(int32_t step, bool paused)
     steps_ = 0;
     stepSeconds_ = 0.0;
     since_ = Clock::now();
+}
+
+FrameRateReadout::FrameRateReadout() : since_(Clock::now())
+{
+    const char* setting = std::getenv("SHALLOW_WATER_FPS");
+    enabled_ = setting != nullptr && setting[0] != '\0' && std::strcmp(setting, "0") != 0;
+}
+
+void FrameRateReadout::frameShown()
+{
+    if (!enabled_) return;
+    ++frames_;
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - since_).count();
+    if (seconds < 1.0) return;
+    std::fprintf(stderr, "%.1f frames per second\n", frames_ / seconds);
+    frames_ = 0;
+    since_ = now;
 }

@@ -3,7 +3,8 @@
 // second (and at once for a step while paused). I shows them in the
 // window's title, after "Hello World"; the settings panel shows them too,
 // with the last seconds of milliseconds a step. Off by default: then it
-// times nothing and leaves the title alone.
+// times nothing and leaves the title alone. Also the frame rate on
+// standard error that SHALLOW_WATER_FPS asks for (FrameRateReadout).
 #pragma once
 
 #include <chrono>
@@ -69,4 +70,23 @@ private:
     Clock::time_point since_;
     std::deque<float> recent_;
     std::deque<Clock::time_point> recentTimes_;
+};
+
+// An optional frame-rate readout of the windowed program: with the
+// environment variable SHALLOW_WATER_FPS set (to anything but "" or "0"),
+// the frames shown in each second are printed on standard error, once a
+// second. Off by default, so the program's own output is unchanged.
+class FrameRateReadout {
+public:
+    // Reads SHALLOW_WATER_FPS once.
+    FrameRateReadout();
+
+    // Counts one shown frame; prints the rate when a second has passed.
+    void frameShown();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    int frames_ = 0;
+    Clock::time_point since_;
 };

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "display_pipeline.h"
-#include "frame_rate.h"
+#include "live_readout.h"
 #include "model/water_model.h"
 #include "shallow_water_app.h"
 #include "program_output/standard_output.h"

@@ -4,6 +4,10 @@
 
 #include <cuda_runtime.h>
 
+// The collision's start, notFirstFrame (the kernel's fInitialized).
+constexpr bool kFromStillWater = false;
+constexpr bool kFromDistributions = true;
+
 // A plain record, created zero-filled by createWaterModel.
 struct WaterModel {
     int width;   // cells per row, a multiple of 16
@@ -19,7 +23,9 @@ struct WaterModel {
     int cellCount() const { return width * height; }
 
     // One simulation step, in this order (each returns false after printing
-    // the failing status; the model stays usable).
+    // the failing status; the model stays usable). notFirstFrame says
+    // whether f holds the previous step's distributions: kFromDistributions,
+    // or kFromStillWater in the first step after creation or a restart.
     bool collide(bool notFirstFrame);
     bool stream();
     void swapDistributions();

@@ -169,7 +169,7 @@ bool runBenchmark(WaterModel& model, unsigned int* pixels, int frames, int32_t& 
         float firstValue = 0.0f;
         checkCudaStatus(cudaMemcpy(&firstValue, model.f, sizeof firstValue, cudaMemcpyDeviceToHost));
         watch.mark(0);
-        model.collide(true);
+        model.collide(kFromDistributions);
         watch.mark(1);
         model.stream();
         model.swapDistributions();

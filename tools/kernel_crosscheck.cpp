@@ -163,13 +163,13 @@ static int runCrosscheck(int argc, char** argv)
     float* f = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0f, 1.0f, 13));
     float* forceX = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 14));
     float* forceY = check.upload(randomValuesWithEdges(kCells, 0.0f, 6e-5f, 15));
-    launchCollision3(cellGrid, cellBlock, f, forceX, forceY, h, false);
+    launchCollision3(cellGrid, cellBlock, f, forceX, forceY, h, kFromStillWater);
     check.report("collide-first-f", f, kCells * kDirections);
     check.report("collide-first-h", h, kCells);
 
     // Later steps: distributions near still water (0.05 deep), edge values mixed in.
     float* g = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
-    launchCollision3(cellGrid, cellBlock, g, forceX, forceY, h, true);
+    launchCollision3(cellGrid, cellBlock, g, forceX, forceY, h, kFromDistributions);
     check.report("collide-f", g, kCells * kDirections);
     check.report("collide-h", h, kCells);
 
@@ -179,9 +179,9 @@ static int runCrosscheck(int argc, char** argv)
     float* collidedBefore = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
     float* collidedAfter = check.upload(randomValuesWithEdges(kCells * kDirections, 0.0056f, 0.002f, 16));
     float* depthAfter = check.upload(std::vector<float>(kCells, 0.0f));
-    launchCollision3(cellGrid, cellBlock, collidedBefore, forceX, forceY, depthAfter, true);
+    launchCollision3(cellGrid, cellBlock, collidedBefore, forceX, forceY, depthAfter, kFromDistributions);
     check.set(setRelaxationFactor(1.1f));
-    launchCollision3(cellGrid, cellBlock, collidedAfter, forceX, forceY, depthAfter, true);
+    launchCollision3(cellGrid, cellBlock, collidedAfter, forceX, forceY, depthAfter, kFromDistributions);
     check.report("collide-before-set-f", collidedBefore, kCells * kDirections);
     check.report("collide-set-omega-f", collidedAfter, kCells * kDirections);
     check.set(setRelaxationFactor(kDefaultRelaxation));

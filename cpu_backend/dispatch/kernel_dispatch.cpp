@@ -10,6 +10,8 @@
 
 #include <cuda_runtime.h>
 
+#include <mutex>
+
 #include "launch_queue.h"
 #include "cpu_backend/runtime/launch_workers.h"
 #include "kernels/device_constants.h"
@@ -22,64 +24,70 @@ using cpu_kernels::kWrites;
 
 namespace {
 
-bool accept(const char* kernel, dim3 grid, dim3 block, size_t staticSharedBytes = 0)
+// A launch checked as the CUDA runtime checks it, under the runtime's lock,
+// which it holds until the launch is queued or has run. False when the
+// launch was refused (its status is then the last error).
+struct AdmittedLaunch {
+    std::unique_lock<std::recursive_mutex> runtimeLock;
+    const KernelSet* set;
+    explicit operator bool() const { return set != nullptr; }
+};
+
+AdmittedLaunch admit(const char* kernel, dim3 grid, dim3 block, size_t staticSharedBytes = 0)
 {
-    return cpu_runtime::acceptLaunch({kernel, staticSharedBytes}, grid, block);
+    AdmittedLaunch launch{cpu_runtime::lockRuntime(), nullptr};
+    const KernelSet& set = activeKernelSet();
+    if (cpu_runtime::acceptLaunch({kernel, staticSharedBytes}, grid, block)) launch.set = &set;
+    return launch;
 }
 
 }  // namespace
 
 void launchInitWaterLB(dim3 grid, dim3 block, float* h, float* fx, float* fy)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kInitWaterLB", grid, block)) return;
+    const AdmittedLaunch launch = admit("kInitWaterLB", grid, block);
+    if (!launch) return;
     cpu_kernels::beforeLaunch(cellLaunchAccess(grid, block, {{h, kWrites}, {fx, kWrites}, {fy, kWrites}}));
-    set.initWaterLB(grid, block, h, fx, fy);
+    launch.set->initWaterLB(grid, block, h, fx, fy);
     cpu_kernels::afterForcesCleared(fx, fy, static_cast<unsigned long long>(grid.x) * block.x);
 }
 
 void launchCollision3(dim3 grid, dim3 block, float* f, const float* fx, const float* fy, float* h, bool fInitialized)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kCollision3", grid, block)) return;
-    cpu_kernels::queueLaunch(set, cpu_kernels::CollisionLaunch{grid, block, f, fx, fy, h, fInitialized});
+    const AdmittedLaunch launch = admit("kCollision3", grid, block);
+    if (!launch) return;
+    cpu_kernels::queueLaunch(*launch.set, cpu_kernels::CollisionLaunch{grid, block, f, fx, fy, h, fInitialized});
 }
 
 void launchStream(dim3 grid, dim3 block, const float* f, float* fStream)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kStream", grid, block, kStreamTileFloats * sizeof(float))) return;
-    cpu_kernels::queueLaunch(set, cpu_kernels::StreamingLaunch{grid, block, f, fStream});
+    const AdmittedLaunch launch = admit("kStream", grid, block, kStreamTileFloats * sizeof(float));
+    if (!launch) return;
+    cpu_kernels::queueLaunch(*launch.set, cpu_kernels::StreamingLaunch{grid, block, f, fStream});
 }
 
 void launchIncrementForce(dim3 grid, dim3 block, float* force)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kIncrementForce", grid, block)) return;
-    cpu_kernels::queueLaunch(set, cpu_kernels::ForceDecayLaunch{grid, block, force});
+    const AdmittedLaunch launch = admit("kIncrementForce", grid, block);
+    if (!launch) return;
+    cpu_kernels::queueLaunch(*launch.set, cpu_kernels::ForceDecayLaunch{grid, block, force});
 }
 
 void launchRainDrop(dim3 grid, dim3 block, int x, int y, float radius, float strength, float* fx, float* fy, int width,
                     int height)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kRainDrop", grid, block)) return;
+    const AdmittedLaunch launch = admit("kRainDrop", grid, block);
+    if (!launch) return;
     cpu_kernels::beforeRainDrop(grid, block, x, y, fx, fy, width, height);
-    set.rainDrop(grid, block, x, y, radius, strength, fx, fy, width, height);
+    launch.set->rainDrop(grid, block, x, y, radius, strength, fx, fy, width, height);
 }
 
 void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned int* pixels)
 {
-    const auto runtimeLock = cpu_runtime::lockRuntime();
-    const KernelSet& set = activeKernelSet();
-    if (!accept("kHeightMapToTexture", grid, block)) return;
+    const AdmittedLaunch launch = admit("kHeightMapToTexture", grid, block);
+    if (!launch) return;
     cpu_kernels::beforeLaunch(cellLaunchAccess(grid, block, {{h, kReads}, {pixels, kWrites}}));
-    set.heightMapToTexture(grid, block, h, pixels);
+    launch.set->heightMapToTexture(grid, block, h, pixels);
 }
 
 // The copies run what waits in the launch queue first (the runtime's memory

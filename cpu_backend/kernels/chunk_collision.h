@@ -1,7 +1,7 @@
 // The collision of a run of consecutive cells (a chunk) held in
 // direction-major order, so that the per-cell code vectorises across cells.
 // The step pass fills its chunks from the previous step's collided rows
-// (row_collision.cpp); the collision launched alone from cells in f's own
+// (step_pass.cpp); the collision launched alone from cells in f's own
 // order (cpu_backend/kernels/simple_kernels.cpp).
 #pragma once
 

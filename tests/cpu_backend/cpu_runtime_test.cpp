@@ -186,7 +186,7 @@ TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
         EXPECT_EQ(cudaMemcpyToSymbol(c_omega, &kInitialRelaxationFactor), cudaSuccess);
         writeDevice(f, values);
         const unsigned long long alone = cpu_kernels::stepLaunchesRunAlone();
-        launchCollision3(dim3(2), dim3(576), f, forces, forces, h, true);
+        launchCollision3(dim3(2), dim3(576), f, forces, forces, h, kFromDistributions);
         EXPECT_EQ(cpu_kernels::stepLaunchesRunAlone(), alone) << "the collision waits in the queue";
         if (synchronise) {
             EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
@@ -201,7 +201,7 @@ TEST_F(CpuRuntime, CopyToSymbolRunsTheLaunchesWaitingBeforeIt)
     EXPECT_TRUE(sameBits(queued, synchronised, 576, 9));
     // The factor set before the launch does change the result.
     writeDevice(f, values);
-    launchCollision3(dim3(2), dim3(576), f, forces, forces, h, true);
+    launchCollision3(dim3(2), dim3(576), f, forces, forces, h, kFromDistributions);
     EXPECT_FALSE(sameBits(readDevice(f, values.size()), synchronised, 576, 9));
     cudaFree(f);
     cudaFree(forces);

@@ -117,7 +117,7 @@ TEST_F(StepFailures, RejectedLaunchIsReportedOnceAndTheModelStaysUsable)
         const char* name;
         bool (*run)(WaterModel&);
     } operations[] = {
-        {"collide", [](WaterModel& m) { return m.collide(true); }},
+        {"collide", [](WaterModel& m) { return m.collide(kFromDistributions); }},
         {"stream", [](WaterModel& m) { return m.stream(); }},
         {"addRainDrop", [](WaterModel& m) { return m.addRainDrop(70.0f, 8.0f, 0.0002f, 89.6f); }},
     };

@@ -151,9 +151,9 @@ TEST_P(StepPassTest, AStepsLaunchesRunAsOnePassWithTheResultsOfEachAlone)
                     // its decays the other way round...
                     a.collide(fInitialized), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
                     std::swap(swapped.f, swapped.fStream);
-                    a.collide(true), step(), a.stream(), step(), a.decay(a.fy), step(), a.decay(a.fx), step();
+                    a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fy), step(), a.decay(a.fx), step();
                     // ...and a third on the same f, without the exchange.
-                    a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+                    a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
                 });
             EXPECT_EQ(fused, 3u);
         }
@@ -216,18 +216,18 @@ TEST_P(StepPassTest, AStepOfAnotherShapeShowsInTheCounts)
     ModelPtr model = makeModel(288, 32);
     ASSERT_NE(model, nullptr);
     WaterModel& m = *model;
-    m.collide(false), m.stream(), m.swapDistributions(), m.decayForces();
+    m.collide(kFromStillWater), m.stream(), m.swapDistributions(), m.decayForces();
     struct Case {
         const char* what;
         std::function<void()> step;
         QueueCounts expected;
     };
     const Case cases[] = {
-        {"the program's step", [&] { m.collide(true), m.stream(), m.swapDistributions(), m.decayForces(); }, {1, 0, 0}},
+        {"the program's step", [&] { m.collide(kFromDistributions), m.stream(), m.swapDistributions(), m.decayForces(); }, {1, 0, 0}},
         {"the decays before the streaming",
-         [&] { m.collide(true), m.decayForces(), m.stream(), m.swapDistributions(); },
+         [&] { m.collide(kFromDistributions), m.decayForces(), m.stream(), m.swapDistributions(); },
          {0, 0, 4}},
-        {"no swap of the distributions", [&] { m.collide(true), m.stream(), m.decayForces(); }, {1, 1, 0}},
+        {"no swap of the distributions", [&] { m.collide(kFromDistributions), m.stream(), m.decayForces(); }, {1, 1, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -249,7 +249,7 @@ TEST_P(StepPassTest, WhatComesBetweenAStepsLaunchesMakesThemRunOneByOne)
     const Case cases[] = {
         {"a copy reads f between the collision and the streaming",
          [](const StepArrays& a, const Step& step) {
-             a.collide(true), step();
+             a.collide(kFromDistributions), step();
              std::vector<float> read(a.cells() * 9);
              EXPECT_EQ(cudaMemcpy(read.data(), a.f, read.size() * 4, cudaMemcpyDeviceToHost), cudaSuccess);
              a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
@@ -257,7 +257,7 @@ TEST_P(StepPassTest, WhatComesBetweenAStepsLaunchesMakesThemRunOneByOne)
          0},
         {"a rain drop between the streaming and the decays",
          [](const StepArrays& a, const Step& step) {
-             a.collide(true), step(), a.stream(), step();
+             a.collide(kFromDistributions), step(), a.stream(), step();
              launchRainDrop(dim3(2, 2), dim3(16, 16), a.width / 2, a.height / 2, 10.0f, 0.004f, a.fx, a.fy, a.width,
                             a.height);
              step(), a.decay(a.fx), step(), a.decay(a.fy), step();
@@ -265,7 +265,7 @@ TEST_P(StepPassTest, WhatComesBetweenAStepsLaunchesMakesThemRunOneByOne)
          0},
         {"a rejected streaming launch, reported at the call",
          [](const StepArrays& a, const Step& step) {
-             a.collide(true), step();
+             a.collide(kFromDistributions), step();
              launchStream(dim3(a.width / kStreamTile, a.height / kStreamTile), dim3(18, 18, 4), a.f, a.fStream);
              EXPECT_EQ(cudaGetLastError(), cudaErrorInvalidConfiguration);
              step(), a.decay(a.fx), step(), a.decay(a.fy), step();
@@ -273,19 +273,19 @@ TEST_P(StepPassTest, WhatComesBetweenAStepsLaunchesMakesThemRunOneByOne)
          0},
         {"one force field decayed twice",
          [](const StepArrays& a, const Step& step) {
-             a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fx), step();
+             a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fx), step();
          },
          0},
         {"the depth written into the streaming's target",
          [](const StepArrays& a, const Step& step) {
-             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fStream + 5, true);
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fStream + 5, kFromDistributions);
              step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
          },
          0},
         {"a step begun again before it ended, then whole",
          [](const StepArrays& a, const Step& step) {
-             a.collide(true), step(), a.stream(), step();
-             a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+             a.collide(kFromDistributions), step(), a.stream(), step();
+             a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
          },
          1},
     };
@@ -301,7 +301,7 @@ TEST_P(StepPassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
     // The program's step: after it f holds the collided values
     // direction-major, their streaming into fStream deferred.
     auto wholeStep = [](const StepArrays& a, const Step& step) {
-        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+        a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
     struct Case {
         const char* what;
@@ -333,7 +333,7 @@ TEST_P(StepPassTest, TheCellOrderIsRestoredWhereverTheDistributionsCouldBeSeen)
         {"a collision of fStream, in place, before a rain drop",
          [&](const StepArrays& a, const Step& step) {
              wholeStep(a, step);
-             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.fStream, a.fx, a.fy, a.h, true);
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.fStream, a.fx, a.fy, a.h, kFromDistributions);
              step();
              launchRainDrop(dim3(1, 1), dim3(16, 16), 3, 3, 4.0f, 0.004f, a.fx, a.fy, a.width, a.height);
              step();
@@ -370,11 +370,11 @@ TEST_P(StepPassTest, ASynchronisationWaitsAndRestoresNothingACopyOfTheDistributi
 {
     StepArrays a(3, 2, 13);
     QueueCounts before = QueueCounts::now();
-    a.collide(true);
+    a.collide(kFromDistributions);
     EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
     EXPECT_EQ(QueueCounts::now().since(before), (QueueCounts{0, 0, 1})) << "the waiting collision ran";
     a.stream(), a.decay(a.fx), a.decay(a.fy);  // no step: it began before the synchronisation
-    a.collide(true), a.stream(), a.decay(a.fx), a.decay(a.fy);
+    a.collide(kFromDistributions), a.stream(), a.decay(a.fx), a.decay(a.fy);
 
     before = QueueCounts::now();
     EXPECT_EQ(cudaDeviceSynchronize(), cudaSuccess);
@@ -390,7 +390,7 @@ TEST_P(StepPassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
 {
     using Step = std::function<void()>;
     auto wholeStep = [](const StepArrays& a, const Step& step) {
-        a.collide(true), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
+        a.collide(kFromDistributions), step(), a.stream(), step(), a.decay(a.fx), step(), a.decay(a.fy), step();
     };
     // Still forces, as the model starts: kInitWaterLB clears both fields.
     auto init = [](const StepArrays& a, const Step& step) {
@@ -442,7 +442,7 @@ TEST_P(StepPassTest, TheZeroMaskIsClearedWhereverAForceFieldIsWritten)
              init(a, step), wholeStep(a, step);
              copyInto(a.fx, 100, notPositiveZero);
              a.decay(a.fx), step();
-             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fy, true);
+             launchCollision3(a.cellGrid(), dim3(a.blockCells()), a.f, a.fx, a.fy, a.fy, kFromDistributions);
              step(), wholeStep(a, step), wholeStep(a, step);
          }},
     };
@@ -464,12 +464,12 @@ TEST_P(StepPassTest, AStepPassNeitherReadsNorWritesMaskedForceLines)
     const size_t cell = 5 * kZeroMaskLineCells + 2;
     for (const StepArrays* a : {&planted, &still}) {
         launchInitWaterLB(a->cellGrid(), dim3(a->blockCells()), a->h, a->fx, a->fy);
-        a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+        a->collide(kFromDistributions), a->stream(), a->decay(a->fx), a->decay(a->fy);
         ASSERT_EQ(cudaEventRecord(nullptr), cudaErrorInvalidResourceHandle);  // runs the step, looks at nothing
         cudaGetLastError();
     }
     planted.fx[cell] = 0.001f;
-    for (const StepArrays* a : {&planted, &still}) a->collide(true), a->stream(), a->decay(a->fx), a->decay(a->fy);
+    for (const StepArrays* a : {&planted, &still}) a->collide(kFromDistributions), a->stream(), a->decay(a->fx), a->decay(a->fy);
     EXPECT_TRUE(sameBits(readDevice(planted.fStream, planted.cells() * 9), readDevice(still.fStream, still.cells() * 9),
                          planted.width, 9));
     EXPECT_EQ(readDevice(planted.fx, planted.cells())[cell], 0.001f) << "a masked line was written";
@@ -486,9 +486,9 @@ TEST_P(StepPassTest, StepPassesAndTheRestoredCellOrderGiveTheArraysOfTheLaunches
         SCOPED_TRACE(testing::Message() << tiles.x << " x " << tiles.y << " tiles");
         StepArrays fused(tiles.x, tiles.y, 41);
         StepArrays alone(tiles.x, tiles.y, 41);
-        alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
+        alone.collide(kFromDistributions), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         std::swap(alone.f, alone.fStream);
-        alone.collide(true), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
+        alone.collide(kFromDistributions), alone.stream(), alone.decay(alone.fx), alone.decay(alone.fy);
         ASSERT_EQ(cudaDeviceSynchronize(), cudaSuccess);
         const KernelSet& set = cpu_kernels::activeKernelSet();
         StepPass pass;

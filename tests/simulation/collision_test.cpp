@@ -46,7 +46,7 @@ TEST_F(Collision, FirstStepStartsEveryCellFromStillWaterWhateverTheBuffersHeld)
 {
     writeDevice(model->f, std::vector<float>(cells() * 9, std::nanf("")));
     writeDevice(model->h, std::vector<float>(cells(), -1.0f));
-    ASSERT_TRUE(model->collide(false));
+    ASSERT_TRUE(model->collide(kFromStillWater));
 
     const auto f = readDistribution(*model, model->f);
     const auto h = readScalarField(*model, model->h);
@@ -58,8 +58,8 @@ TEST_F(Collision, FirstStepStartsEveryCellFromStillWaterWhateverTheBuffersHeld)
 
 TEST_F(Collision, StillWaterStaysStill)
 {
-    ASSERT_TRUE(model->collide(false));
-    for (int step = 0; step < 3; ++step) ASSERT_TRUE(model->collide(true));
+    ASSERT_TRUE(model->collide(kFromStillWater));
+    for (int step = 0; step < 3; ++step) ASSERT_TRUE(model->collide(kFromDistributions));
 
     const auto f = readDistribution(*model, model->f);
     const auto h = readScalarField(*model, model->h);
@@ -80,11 +80,11 @@ TEST_F(Collision, StillWaterStaysStill)
 
 TEST_F(Collision, UniformForcePushesMomentumAndKeepsTheDepth)
 {
-    ASSERT_TRUE(model->collide(false));
+    ASSERT_TRUE(model->collide(kFromStillWater));
     const auto still = readDistribution(*model, model->f);
     const float force = 3e-5f;
     fillForces(force, 0.0f);
-    ASSERT_TRUE(model->collide(true));
+    ASSERT_TRUE(model->collide(kFromDistributions));
 
     const auto pushed = readDistribution(*model, model->f);
     const auto h = readScalarField(*model, model->h);
@@ -116,7 +116,7 @@ TEST_F(Collision, DepthIsTheLeftToRightSumOfTheValuesRead)
     for (size_t i = 0; i < cells(); ++i)
         for (int k = 0; k < 9; ++k) f[i * 9 + k] = values[k];
     writeDevice(model->f, f);
-    ASSERT_TRUE(model->collide(true));
+    ASSERT_TRUE(model->collide(kFromDistributions));
 
     const auto h = readScalarField(*model, model->h);
     for (size_t i = 0; i < cells(); ++i) ASSERT_EQ(bitsOf(h[i]), bitsOf(0.05f)) << "cell " << i;
@@ -169,8 +169,8 @@ TEST_F(Collision, MatchesTheReferenceBitForBitForArbitraryStates)
         expected.f = before;
         writeDevice(model->f, before);
 
-        ASSERT_TRUE(model->collide(true));
-        expected.collide(true);
+        ASSERT_TRUE(model->collide(kFromDistributions));
+        expected.collide(kFromDistributions);
         EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
         EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
         if (relaxation == kDefaultRelaxation)
@@ -179,8 +179,8 @@ TEST_F(Collision, MatchesTheReferenceBitForBitForArbitraryStates)
             EXPECT_NE(expected.f, defaultResult) << "the factor changes the collided values";
 
         // The first step applies the forces to still water in the same way.
-        ASSERT_TRUE(model->collide(false));
-        expected.collide(false);
+        ASSERT_TRUE(model->collide(kFromStillWater));
+        expected.collide(kFromStillWater);
         EXPECT_TRUE(sameBits(readDistribution(*model, model->f), expected.f, kWidth, 9));
         EXPECT_TRUE(sameBits(readScalarField(*model, model->h), expected.h, kWidth));
     }
@@ -199,7 +199,7 @@ TEST_F(Collision, ResultDoesNotDependOnTheBlockSize)
     }
     writeDevice(model->f, f);
     writeDevice(model->fx, fx);
-    ASSERT_TRUE(model->collide(true));
+    ASSERT_TRUE(model->collide(kFromDistributions));
     const auto withModelShape = readDistribution(*model, model->f);
 
     writeDevice(model->f, f);

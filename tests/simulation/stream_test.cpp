@@ -80,7 +80,7 @@ TEST_F(Streaming, SingleValueTravelsOrBouncesBackAsTheWallsSay)
 
 TEST_F(Streaming, StillWaterAtEquilibriumIsUnchangedEdgesIncluded)
 {
-    ASSERT_TRUE(model->collide(false));
+    ASSERT_TRUE(model->collide(kFromStillWater));
     const auto before = readDistribution(*model, model->f);
     ASSERT_TRUE(model->stream());
     EXPECT_TRUE(sameBits(readDistribution(*model, model->fStream), before, model->width, 9));
