@@ -1,6 +1,6 @@
 // Drops that the mouse adds: a left click drops at the grid cell under the
 // cursor; holding the button and dragging adds one drop a frame along the
-// path. Drops wait here until the next step (so clicks while paused fall
+// path. Drops wait here until the next frame's steps (so clicks while paused fall
 // when the water moves again).
 #pragma once
 
@@ -24,7 +24,7 @@ public:
     void press(GridCell cell);
     void release() { held_ = false; }
     // Cursor moved: while the button is held, the latest cell falls at the
-    // next step (one drop a step, however many moves came in between).
+    // next frame's steps (one drop a frame, however many moves came between).
     void moveTo(GridCell cell);
 
     bool empty() const { return clicks_.empty() && !dragPending_; }

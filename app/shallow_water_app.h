@@ -1,5 +1,5 @@
 // The application object: owns the water model and every GL object of the
-// display, and runs one simulation step per frame.
+// display, and runs each frame's steps (one at the program's own pace).
 #pragma once
 
 #include <glad/gl.h>

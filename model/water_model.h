@@ -33,7 +33,7 @@ struct WaterModel {
     bool addRainDrop(float x, float y, float strength, float radius);
 
     // Still water of depth 0.05 and no force, as at creation: with the next
-    // collide told that it is the first frame, the steps that follow are
+    // collide told kFromStillWater, the steps that follow are
     // those of a new model. False after printing the failing status.
     bool restart();
 
@@ -93,7 +93,7 @@ bool launchAndCheck(void (*launcher)(dim3, dim3, Parameters...), dim3 grid, dim3
 // After a reported failure: whether the device can run nothing more. Some
 // errors (an illegal address, a launch failure, a lost device...) leave the
 // CUDA context unusable; the runtime then returns them to every later call,
-// and taking the last error off does not clear them. Frames cannot go on
+// and taking the last error off does not clear them. Steps cannot go on
 // after such an error.
 bool deviceCannotContinue();
 

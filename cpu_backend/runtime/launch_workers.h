@@ -32,7 +32,7 @@ std::unique_lock<std::recursive_mutex> lockRuntime();
 
 // A buffer of at least `floats` floats on a 64-byte boundary, this
 // thread's own, kept (and grown as needed) between calls so that a worker's
-// rows allocate nothing frame after frame. Held here, compiled once, not in
+// rows allocate nothing step after step. Held here, compiled once, not in
 // the kernel sets: a container instantiated there would be emitted by
 // every set and shared between them.
 float* threadScratchFloats(size_t floats);

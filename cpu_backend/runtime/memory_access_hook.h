@@ -1,6 +1,6 @@
 // The one hook between the CPU runtime and the kernels it runs. A GPU runs a
 // stream's launches later, in order; the CPU kernels may do the same (a
-// frame's launches wait and then run as one pass) and may store a buffer's
+// step's launches wait and then run as one pass) and may store a buffer's
 // values later than a launch would. So, before every runtime call that
 // touches device memory, waits for the device or reads its clock, the
 // runtime tells the hook what memory the call is about to touch; the hook
