@@ -22,8 +22,8 @@ namespace cpu_kernels {
 enum class LaunchKind { Collision, Streaming, ForceDecay };
 
 // The step's shape: its launches in the order the model issues them
-// (advanceWater in app/simulation_step.cpp, model/step_launches.cpp), on
-// the model's grid and arrays. Between the streaming and the decays the
+// (advanceWater in model/simulation_step.cpp), on the model's grid and
+// arrays. Between the streaming and the decays the
 // model swaps its two distribution pointers, so each pass continues from
 // the collided values that the pass before left direction-major. A step of
 // another shape runs launch by launch (stepLaunchesRunAlone counts them),
