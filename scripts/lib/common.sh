@@ -13,6 +13,7 @@ required_packages=(
     ffmpeg
     file
     clang-14 libclang-rt-14-dev
+    ccache
 )
 
 # The browser version's build (scripts/web) and its tests in a real browser
@@ -26,12 +27,32 @@ install_dependencies() {
     for package in "${required_packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ ${#missing[@]} -eq 0 ]; then
+        use_compiler_cache
+        return 0
+    fi
     echo "Installing: ${missing[*]}"
     local as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
     "${as_root[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    use_compiler_cache
+}
+
+# Every build's compilers run through ccache (a build folder's first
+# configure reads the launchers from the environment). Its cache is outside
+# the clone, shared by every build: an entry is found by the compiler (its
+# size and time), its whole command line and the source as preprocessed (the
+# headers' contents included), so a hit is the object file that the compile
+# would have made. The command line holds the clone's absolute paths, and is
+# left so (no CCACHE_BASEDIR): the programs print __FILE__ in their error
+# lines, which a relative path would change. A clone at the same path, and
+# the new-machine check's root, find their earlier runs' entries.
+use_compiler_cache() {
+    command -v ccache >/dev/null 2>&1 || return 0
+    export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/shallow-water/ccache}
+    export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_CUDA_COMPILER_LAUNCHER=ccache
 }
 
 # configure_and_build PRESET: configures and builds with the configure and
