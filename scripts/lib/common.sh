@@ -34,8 +34,12 @@ install_dependencies() {
     echo "Installing: ${missing[*]}"
     local as_root=()
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    "${as_root[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # One apt-get at a time: a stage in the background (scripts/test --full)
+    # may install its packages while the one in front installs its own, and
+    # apt-get fails at once on a lock that another holds.
+    local apt_get=("${as_root[@]}" flock /tmp/shallow-water-apt.lock apt-get)
+    "${apt_get[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive "${apt_get[@]}" install -y -qq --no-install-recommends "${missing[@]}"
     use_compiler_cache
 }
 
