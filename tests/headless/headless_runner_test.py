@@ -80,23 +80,9 @@ def png_header(path):
     return width, height, depth, colour
 
 
+# The runner as a program: its options, outputs, signals and statuses.
 @unittest.skipUnless(PROGRAM, "SHALLOW_WATER_HEADLESS is not set")
 class HeadlessRunner(unittest.TestCase):
-    def test_one_frame_prints_the_still_water_hashes_and_writes_the_image(self):
-        with tempfile.TemporaryDirectory() as folder:
-            image = os.path.join(folder, "frame.png")
-            done = run("--frames", "1", "--checksum", "--png", image)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            lines = done.stdout.splitlines()
-            self.assertEqual(len(lines), 3, done.stdout)
-            self.assertEqual(lines[0], "h-fnv1a64: " + STILL_WATER_DEPTH_HASH)
-            self.assertEqual(lines[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
-            final = FINAL_LINE.match(lines[2])
-            self.assertIsNotNone(final, lines[2])
-            self.assertEqual(final.group(1), "1")
-            self.assertEqual(done.stderr, "")
-            self.assertEqual(png_header(image), (2688, 1536, 8, 0))
-
     def test_without_outputs_only_the_timing_line_is_printed(self):
         done = run("--frames=2")
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -148,32 +134,6 @@ class HeadlessRunner(unittest.TestCase):
         done = run("--help")
         self.assertEqual(done.returncode, 0)
         self.assertIn("--frames N", done.stdout)
-
-    def test_settings_shape_the_run_and_their_defaults_are_the_programs_own(self):
-        def hashes(*args):
-            done = run("--checksum", *args)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            return done.stdout.splitlines()[:2]
-        # The first drop falls in frame 11; the depth shows its push from frame 13 on.
-        rainy = hashes("--frames", "14")
-        # Frames of several steps run the same steps; the defaults spelled out change nothing.
-        self.assertEqual(hashes("--frames", "7", "--steps-per-frame", "2", "--rain-chance", "0.1", "--drop-radius",
-                                "89.6", "--drop-strength", "0.0002"), rainy)
-        no_rain = hashes("--frames", "14", "--no-rain")
-        self.assertNotEqual(no_rain, rainy)
-        self.assertEqual(no_rain[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
-        self.assertEqual(hashes("--frames", "14", "--rain-chance", "0"), no_rain)
-        self.assertNotIn(hashes("--frames", "14", "--drop-strength", "-0.0002"), (rainy, no_rain))
-        # The device constants' defaults written explicitly change no bit; another relaxation factor changes the
-        # water, another depth range only the pixels.
-        self.assertEqual(hashes("--frames", "14", "--relaxation", "0.6666667", "--depth-range", "0.0495,0.0505"),
-                         rainy)
-        viscous = hashes("--frames", "14", "--relaxation", "0.2")
-        self.assertNotEqual(viscous[0], rainy[0])
-        self.assertNotEqual(viscous[1], rainy[1])
-        drawn = hashes("--frames", "14", "--depth-range=0.0499,0.0501")
-        self.assertEqual(drawn[0], rainy[0])
-        self.assertNotEqual(drawn[1], rainy[1])
 
     def test_bench_refuses_other_outputs(self):
         for args in (["--checksum"], ["--volume"], ["--png", "z.png"], ["--video", "z.mp4"],
@@ -324,6 +284,82 @@ class HeadlessRunner(unittest.TestCase):
             self.assertIn(f"Cannot write the video '{video}': ", done.stderr)
             self.assertEqual(os.listdir(folder), [])
 
+    def test_cuda_failures_are_reported_and_fail_the_run(self):
+        # No device: the model cannot be created.
+        done = run("--frames", "1", env={"SHALLOW_WATER_CPU_DEVICES": ""})
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("Failed to allocate CUDA LB water model on GPU.", done.stderr)
+        # The pixel kernel of the first frame is rejected (the 6th launch:
+        # initial state, collision, streaming, two fades, pixels): no hashes
+        # of pixels that were never written.
+        done = run("--frames", "1", "--checksum", env={"SHALLOW_WATER_CPU_FAIL": "cudaLaunchKernel:6:701"})
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("CUDA Runtime API error 701: too many resources requested for launch.", done.stdout)
+        self.assertNotIn("fnv1a64", done.stdout)
+
+    def test_a_sticky_error_is_reported_once_and_ends_the_run(self):
+        # The second frame's streaming hits an illegal address; every later
+        # call would fail with it too (the frees included).
+        with tempfile.TemporaryDirectory() as folder:
+            image = os.path.join(folder, "last.png")
+            done = run("--frames", "50", "--checksum", "--png", image,
+                       env={"SHALLOW_WATER_CPU_FAIL": "cudaLaunchKernel:8:700"})
+            self.assertEqual(done.returncode, 1)
+            self.assertEqual(done.stdout, "CUDA Runtime API error 700: an illegal memory access was encountered.\n")
+            self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
+            self.assertEqual(os.listdir(folder), [])
+        # Found only when the results are read back.
+        done = run("--frames", "2", "--checksum", env={"SHALLOW_WATER_CPU_FAIL": "cudaMemcpy:1:719"})
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stdout, "CUDA Runtime API error 719: unspecified launch failure.\n")
+        self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
+
+
+# What the water looks like: the hashes, images and video of the runner's
+# frames, which depend on the kernels as built for each processor.
+@unittest.skipUnless(PROGRAM, "SHALLOW_WATER_HEADLESS is not set")
+class HeadlessRunnerWater(unittest.TestCase):
+    def test_one_frame_prints_the_still_water_hashes_and_writes_the_image(self):
+        with tempfile.TemporaryDirectory() as folder:
+            image = os.path.join(folder, "frame.png")
+            done = run("--frames", "1", "--checksum", "--png", image)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            lines = done.stdout.splitlines()
+            self.assertEqual(len(lines), 3, done.stdout)
+            self.assertEqual(lines[0], "h-fnv1a64: " + STILL_WATER_DEPTH_HASH)
+            self.assertEqual(lines[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
+            final = FINAL_LINE.match(lines[2])
+            self.assertIsNotNone(final, lines[2])
+            self.assertEqual(final.group(1), "1")
+            self.assertEqual(done.stderr, "")
+            self.assertEqual(png_header(image), (2688, 1536, 8, 0))
+
+    def test_settings_shape_the_run_and_their_defaults_are_the_programs_own(self):
+        def hashes(*args):
+            done = run("--checksum", *args)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return done.stdout.splitlines()[:2]
+        # The first drop falls in frame 11; the depth shows its push from frame 13 on.
+        rainy = hashes("--frames", "14")
+        # Frames of several steps run the same steps; the defaults spelled out change nothing.
+        self.assertEqual(hashes("--frames", "7", "--steps-per-frame", "2", "--rain-chance", "0.1", "--drop-radius",
+                                "89.6", "--drop-strength", "0.0002"), rainy)
+        no_rain = hashes("--frames", "14", "--no-rain")
+        self.assertNotEqual(no_rain, rainy)
+        self.assertEqual(no_rain[1], "pixels-fnv1a64: " + STILL_WATER_PIXEL_HASH)
+        self.assertEqual(hashes("--frames", "14", "--rain-chance", "0"), no_rain)
+        self.assertNotIn(hashes("--frames", "14", "--drop-strength", "-0.0002"), (rainy, no_rain))
+        # The device constants' defaults written explicitly change no bit; another relaxation factor changes the
+        # water, another depth range only the pixels.
+        self.assertEqual(hashes("--frames", "14", "--relaxation", "0.6666667", "--depth-range", "0.0495,0.0505"),
+                         rainy)
+        viscous = hashes("--frames", "14", "--relaxation", "0.2")
+        self.assertNotEqual(viscous[0], rainy[0])
+        self.assertNotEqual(viscous[1], rainy[1])
+        drawn = hashes("--frames", "14", "--depth-range=0.0499,0.0501")
+        self.assertEqual(drawn[0], rainy[0])
+        self.assertNotEqual(drawn[1], rainy[1])
+
     @unittest.skipUnless(shutil.which("ffmpeg") and shutil.which("ffprobe"), "ffmpeg is not installed")
     def test_the_video_holds_every_frame_as_the_runner_draws_it(self):
         frames = 30  # rain starts in frame 11: the last frames show its rings
@@ -358,36 +394,6 @@ class HeadlessRunner(unittest.TestCase):
             self.assertLess(on_rings, 2.0)
             self.assertLess(mean_difference(last, expected), 0.1)
             self.assertGreater(mean_difference(first, expected, rings), 4 * on_rings + 1)
-
-    def test_cuda_failures_are_reported_and_fail_the_run(self):
-        # No device: the model cannot be created.
-        done = run("--frames", "1", env={"SHALLOW_WATER_CPU_DEVICES": ""})
-        self.assertEqual(done.returncode, 1)
-        self.assertIn("Failed to allocate CUDA LB water model on GPU.", done.stderr)
-        # The pixel kernel of the first frame is rejected (the 6th launch:
-        # initial state, collision, streaming, two fades, pixels): no hashes
-        # of pixels that were never written.
-        done = run("--frames", "1", "--checksum", env={"SHALLOW_WATER_CPU_FAIL": "cudaLaunchKernel:6:701"})
-        self.assertEqual(done.returncode, 1)
-        self.assertIn("CUDA Runtime API error 701: too many resources requested for launch.", done.stdout)
-        self.assertNotIn("fnv1a64", done.stdout)
-
-    def test_a_sticky_error_is_reported_once_and_ends_the_run(self):
-        # The second frame's streaming hits an illegal address; every later
-        # call would fail with it too (the frees included).
-        with tempfile.TemporaryDirectory() as folder:
-            image = os.path.join(folder, "last.png")
-            done = run("--frames", "50", "--checksum", "--png", image,
-                       env={"SHALLOW_WATER_CPU_FAIL": "cudaLaunchKernel:8:700"})
-            self.assertEqual(done.returncode, 1)
-            self.assertEqual(done.stdout, "CUDA Runtime API error 700: an illegal memory access was encountered.\n")
-            self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
-            self.assertEqual(os.listdir(folder), [])
-        # Found only when the results are read back.
-        done = run("--frames", "2", "--checksum", env={"SHALLOW_WATER_CPU_FAIL": "cudaMemcpy:1:719"})
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stdout, "CUDA Runtime API error 719: unspecified launch failure.\n")
-        self.assertEqual(done.stderr, "The CUDA device cannot continue after this error; the run ends.\n")
 
 
 if __name__ == "__main__":
