@@ -71,14 +71,31 @@ SW_DEVICE Real relaxWithForce(Real p, Real feq, const Relaxation& relaxation, Re
     return fusedMulAdd(force, forceWeight, relaxed);
 }
 
-// Collides one cell in place and returns its depth before collision.
-// values[k] is the cell's value of direction k: read first (unless this is
-// the first step, which starts from still water), then overwritten. The
-// GPU passes a pointer to the cell's nine values; the CPU backend may pass
-// a view into a transposed copy of a block's cells.
+// A cell's depth and velocity before its collision.
+template <typename Real>
+struct CellMoments {
+    Real depth;
+    Real u;
+    Real v;
+};
+
+// What collideCellPart does: the whole collision, or one of its two parts,
+// the moments (the cell's depth and velocity, from its values) or the
+// relaxation that follows from them (the moments passed in).
+enum class CellCollisionPart { whole, moments, relaxation };
+
+// Collides one cell in place (or does one part of that) and returns its
+// depth before collision. values[k] is the cell's value of direction k:
+// read first (unless this is the first step, which starts from still
+// water), then overwritten. The GPU passes a pointer to the cell's nine
+// values and collides it whole; the CPU backend passes a view into a chunk
+// of cells held direction-major, and may run the two parts as loops of
+// their own (cpu_backend/kernels/chunk_collision.h), each cell's
+// operations the same in either.
 // `relaxation` is currentRelaxation(), read by the caller.
-template <typename CellValues, typename Real>
-SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialized, const Relaxation& relaxation)
+template <CellCollisionPart part, typename CellValues, typename Real>
+SW_DEVICE Real collideCellPart(CellValues values, Real Fx, Real Fy, bool fInitialized, const Relaxation& relaxation,
+                               CellMoments<Real>* moments)
 {
     Real depth = kInitialDepth;
     Real u = 0.0f;
@@ -86,11 +103,21 @@ SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialize
     Real p[kDirections] = {};
     if (fInitialized) {
         for (int k = 0; k < kDirections; ++k) p[k] = values[k];
-        depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
-        const Real mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
-        const Real my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
-        u = mx / depth;
-        v = my / depth;
+        if constexpr (part == CellCollisionPart::relaxation) {
+            depth = moments->depth;
+            u = moments->u;
+            v = moments->v;
+        } else {
+            depth = p[0] + p[1] + p[2] + p[3] + p[4] + p[5] + p[6] + p[7] + p[8];
+            const Real mx = p[1] + p[2] - p[4] - p[5] - p[6] + p[8];
+            const Real my = p[2] + p[3] + p[4] - p[6] - p[7] - p[8];
+            u = mx / depth;
+            v = my / depth;
+        }
+    }
+    if constexpr (part == CellCollisionPart::moments) {
+        *moments = CellMoments<Real>{depth, u, v};
+        return depth;
     }
 
     const float g = c_gacl;
@@ -123,6 +150,14 @@ SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialize
     values[7] = relaxWithForce(p[7], feq[7], relaxation, Fx, Fy, c_ex7, c_ey7, moving);
     values[8] = relaxWithForce(p[8], feq[8], relaxation, Fx, Fy, c_ex8, c_ey8, moving);
     return depth;
+}
+
+
+template <typename CellValues, typename Real>
+SW_DEVICE Real collideCell(CellValues values, Real Fx, Real Fy, bool fInitialized, const Relaxation& relaxation)
+{
+    return collideCellPart<CellCollisionPart::whole>(values, Fx, Fy, fInitialized, relaxation,
+                                                     static_cast<CellMoments<Real>*>(nullptr));
 }
 
 // The collision's thread-to-cell mapping: an ordinary 32-bit product for

@@ -22,26 +22,63 @@ namespace CPU_KERNELS {
 // stay in the L1 cache from loading to storing.
 constexpr int kCollisionChunk = 32;
 
-// Direction k of cell c in a chunk (row k holds every cell's direction k),
-// so that the collision of consecutive cells reads and writes consecutive
-// floats. The fixed row length lets the compiler see that the rows never
-// overlap.
-struct TransposedCell {
-    float* cell;
-    float& operator[](int k) const { return cell[k * kCollisionChunk]; }
+// Tells the compiler that the loop after it carries no dependence from one
+// cell to the next (each cell reads and writes only its own values), so
+// that it vectorises without checking whether the runs it reads overlap
+// the chunk it writes.
+#if defined(__clang__)
+#define SW_CELLS_INDEPENDENT _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define SW_CELLS_INDEPENDENT _Pragma("GCC ivdep")
+#else
+#define SW_CELLS_INDEPENDENT
+#endif
+
+// Where a chunk's cells are read from: direction k of cell c at
+// run[k][c]. The chunk's own rows (row k at chunk + k * kCollisionChunk),
+// or, where the step pass pulls a chunk whose every direction is a run of
+// a neighbouring row one cell to the side, those runs in the rows
+// themselves: then nothing is copied before the collision.
+struct ChunkRuns {
+    const float* run[kDirections];
 };
 
-// Collides the chunk's first `count` cells in place. The flags are template
+inline ChunkRuns chunkRows(const float* chunk)
+{
+    ChunkRuns rows;
+    for (int k = 0; k < kDirections; ++k) rows.run[k] = chunk + k * kCollisionChunk;
+    return rows;
+}
+
+// Direction k of cell c: read from its run, written to the chunk's row k
+// (the fixed row length lets the compiler see that the rows never
+// overlap), so that the collision of consecutive cells reads and writes
+// consecutive floats.
+struct TransposedCell {
+    const ChunkRuns& from;
+    float* chunk;
+    int c;
+    struct Value {
+        const float* read;
+        float* write;
+        operator float() const { return *read; }
+        void operator=(float x) const { *write = x; }
+    };
+    Value operator[](int k) const { return Value{from.run[k] + c, chunk + k * kCollisionChunk + c}; }
+};
+
+// Collides the chunk's first `count` cells, read from `from` and written to
+// the chunk's rows (which `from` may be). The flags are template
 // arguments so that the compiler drops the untaken branch and vectorises
-// across cells; the fields never overlap, and saying so spares the loop its
-// alias checks.
+// across cells (SW_CELLS_INDEPENDENT).
 //
 // With forcesZero both forces are known to be +0.0 everywhere in the chunk
 // and are not read: the collision takes them as constants, and the
 // compiler drops the force terms' products, which then add only a zero of
 // known sign (the same bits as the products of +0.0 read from memory).
 template <bool fInitialized, bool forcesZero>
-[[gnu::always_inline]] inline void collideTransposed(float* __restrict chunk, const float* __restrict forceX,
+[[gnu::always_inline]] inline void collideTransposed(const ChunkRuns& from, float* chunk,
+                                                     const float* __restrict forceX,
                                                      const float* __restrict forceY, float* __restrict depths,
                                                      int count)
 {
@@ -52,39 +89,98 @@ template <bool fInitialized, bool forcesZero>
 #if defined(__wasm_simd128__)
     // Four cells a vector (simd128_lanes.h), the rest one by one.
     struct TransposedLanes {
-        float* cells;
-        ChunkLanes operator[](int k) const { return ChunkLanes{cells + k * kCollisionChunk}; }
+        const ChunkRuns& from;
+        float* chunk;
+        int c;
+        struct Value {
+            const float* read;
+            float* write;
+            operator Lanes4() const { return Lanes4(wasm_v128_load(read)); }
+            void operator=(Lanes4 x) const { wasm_v128_store(write, x.v); }
+        };
+        Value operator[](int k) const { return Value{from.run[k] + c, chunk + k * kCollisionChunk + c}; }
     };
-    for (; c + 4 <= count; c += 4) {
-        const Lanes4 fx = forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(forceX + c));
-        const Lanes4 fy = forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(forceY + c));
-        wasm_v128_store(depths + c, collideCell(TransposedLanes{chunk + c}, fx, fy, fInitialized, relaxation).v);
+    auto forces = [&](const float* force, int i) { return forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(force + i)); };
+    if (count == kCollisionChunk) {
+        // In two loops, as below.
+        alignas(16) float u[kCollisionChunk];
+        alignas(16) float v[kCollisionChunk];
+        for (int i = 0; i < kCollisionChunk; i += 4) {
+            CellMoments<Lanes4> moments;
+            collideCellPart<CellCollisionPart::moments>(TransposedLanes{from, chunk, i}, Lanes4(0.0f), Lanes4(0.0f),
+                                                        fInitialized, relaxation, &moments);
+            wasm_v128_store(depths + i, moments.depth.v);
+            wasm_v128_store(u + i, moments.u.v);
+            wasm_v128_store(v + i, moments.v.v);
+        }
+        for (int i = 0; i < kCollisionChunk; i += 4) {
+            CellMoments<Lanes4> moments{Lanes4(wasm_v128_load(depths + i)), Lanes4(wasm_v128_load(u + i)),
+                                        Lanes4(wasm_v128_load(v + i))};
+            collideCellPart<CellCollisionPart::relaxation>(TransposedLanes{from, chunk, i}, forces(forceX, i),
+                                                           forces(forceY, i), fInitialized, relaxation, &moments);
+        }
+        return;
+    }
+    for (; c + 4 <= count; c += 4)
+        wasm_v128_store(depths + c, collideCell(TransposedLanes{from, chunk, c}, forces(forceX, c), forces(forceY, c),
+                                                fInitialized, relaxation).v);
+#elif !defined(__AVX512F__)
+    // The cells' moments first, then their relaxations, as two loops: one
+    // loop of a whole cell is one long chain of dependent operations (the
+    // depth's sum, the velocity's divisions, the equilibrium, the
+    // relaxation) with more values live than 16 vector registers hold, so
+    // with AVX2 the processor waited on the chain and on spilled values;
+    // split, each loop's chain is short and its values fit. Each cell's
+    // operations are the same, in the same order. With AVX-512's 32
+    // registers of 16 lanes the one loop is as fast (docs/performance.md).
+    if (count == kCollisionChunk) {
+        alignas(64) float u[kCollisionChunk];
+        alignas(64) float v[kCollisionChunk];
+SW_CELLS_INDEPENDENT
+        for (int i = 0; i < kCollisionChunk; ++i) {
+            CellMoments<float> moments;
+            collideCellPart<CellCollisionPart::moments>(TransposedCell{from, chunk, i}, 0.0f, 0.0f, fInitialized,
+                                                        relaxation, &moments);
+            depths[i] = moments.depth;
+            u[i] = moments.u;
+            v[i] = moments.v;
+        }
+SW_CELLS_INDEPENDENT
+        for (int i = 0; i < kCollisionChunk; ++i) {
+            CellMoments<float> moments{depths[i], u[i], v[i]};
+            collideCellPart<CellCollisionPart::relaxation>(TransposedCell{from, chunk, i},
+                                                           forcesZero ? 0.0f : forceX[i], forcesZero ? 0.0f : forceY[i],
+                                                           fInitialized, relaxation, &moments);
+        }
+        return;
     }
 #endif
+SW_CELLS_INDEPENDENT
     for (; c < count; ++c)
-        depths[c] = collideCell(TransposedCell{chunk + c}, forcesZero ? 0.0f : forceX[c],
+        depths[c] = collideCell(TransposedCell{from, chunk, c}, forcesZero ? 0.0f : forceX[c],
                                 forcesZero ? 0.0f : forceY[c], fInitialized, relaxation);
 }
 
 // A chunk's forces where all its lines are known to hold only +0.0.
 alignas(64) inline constexpr float kZeroForces[kCollisionChunk] = {};
 
-// Collides `count` cells, at most a chunk: load(chunk) fills the chunk's
-// direction-major rows (not called on the first step, which starts from
-// still water), store(chunk) takes the collided values.
+// Collides `count` cells, at most a chunk: load(chunk) says where the
+// cells' values are read from (ChunkRuns), having filled the chunk's rows
+// where they are read from there (not called on the first step, which
+// starts from still water); store(chunk) takes the collided values.
 template <typename Load, typename Store>
 [[gnu::always_inline]] inline void collideChunk(bool fInitialized, const Load& load, const Store& store,
                                                 const float* forceX, const float* forceY, float* depths, int count)
 {
     alignas(64) float chunk[kDirections * kCollisionChunk];
     if (!fInitialized) {
-        collideTransposed<false, false>(chunk, forceX, forceY, depths, count);
+        collideTransposed<false, false>(chunkRows(chunk), chunk, forceX, forceY, depths, count);
     } else {
-        load(chunk);
+        const ChunkRuns from = load(chunk);
         if (forceX == kZeroForces && forceY == kZeroForces)
-            collideTransposed<true, true>(chunk, forceX, forceY, depths, count);
+            collideTransposed<true, true>(from, chunk, forceX, forceY, depths, count);
         else
-            collideTransposed<true, false>(chunk, forceX, forceY, depths, count);
+            collideTransposed<true, false>(from, chunk, forceX, forceY, depths, count);
     }
     store(static_cast<const float*>(chunk));
 }

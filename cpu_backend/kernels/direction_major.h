@@ -43,12 +43,23 @@ inline DirectionMajorRows directionMajorRowsAround(const float* distributions, i
     return rows;
 }
 
+// The runs of cells that a chunk of interior cells x0 .. x0 + count - 1
+// of an interior row y pulls from: away from the walls every direction of
+// a cell comes from the same direction of one neighbour, so a direction's
+// run of cells is a run of its source row one cell to the side.
+inline ChunkRuns interiorSourceRuns(const GridStencil& stencil, const DirectionMajorRows& around, int x0)
+{
+    ChunkRuns runs;
+    for (int k = 0; k < kDirections; ++k)
+        runs.run[k] = around.row[stencil.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 +
+                      stencil.columnStep[kInteriorClass][k];
+    return runs;
+}
+
 // The streamed values of cells x0 .. x0 + count - 1 (at most a chunk) of
-// row y into a chunk's direction-major rows, pulled from the rows around it.
-// Away from the walls every direction of a cell comes from the same
-// direction of one neighbour, so a direction's run of cells is a run of its
-// source row one cell to the side, copied whole; the cells on the walls
-// pull by their own classes.
+// row y into a chunk's direction-major rows, pulled from the rows around
+// it: each direction's run copied whole (interiorSourceRuns), the cells on
+// the walls pulled by their own classes.
 inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& around, int y, int x0, int count, float* chunk)
 {
     if (y == 0 || y == stencil.height - 1 || !stencil.interiorByLines) {
@@ -56,22 +67,36 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
             for (int k = 0; k < kDirections; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x0 + c, y, k);
         return;
     }
+    const ChunkRuns runs = interiorSourceRuns(stencil, around, x0);
     for (int k = 0; k < kDirections; ++k) {
         const int column = stencil.columnStep[kInteriorClass][k];
-        const float* from = around.row[stencil.rowStep[kInteriorClass][k] + 1] + k * around.stride + x0 + column;
         // Not past the row's ends: the cells there are on the walls.
         const int begin = x0 + column < 0 ? 1 : 0;
         const int end = x0 + count + column > stencil.width ? count - 1 : count;
         if (begin == 0 && end == kCollisionChunk)
-            copyVectors(chunk + k * kCollisionChunk, from, kCollisionChunk * sizeof(float));
+            copyVectors(chunk + k * kCollisionChunk, runs.run[k], kCollisionChunk * sizeof(float));
         else
-            std::memcpy(chunk + k * kCollisionChunk + begin, from + begin, static_cast<size_t>(end - begin) * sizeof(float));
+            std::memcpy(chunk + k * kCollisionChunk + begin, runs.run[k] + begin,
+                        static_cast<size_t>(end - begin) * sizeof(float));
     }
     for (const int c : {0, count - 1}) {
         const int x = x0 + c;
         if (x == 0 || x == stencil.width - 1)
             for (int k = 0; k < kDirections; ++k) chunk[k * kCollisionChunk + c] = pullValue(stencil, around, x, y, k);
     }
+}
+
+// Where the collision reads the streamed values of that chunk from: for a
+// whole chunk away from the walls, the source runs where they lie, nothing
+// copied; for any other, the chunk's own rows, pulled into them.
+inline ChunkRuns pullChunkRuns(const GridStencil& stencil, const DirectionMajorRows& around, int y, int x0, int count,
+                               float* chunk)
+{
+    if (stencil.interiorByLines && y > 0 && y < stencil.height - 1 && x0 > 0 && x0 + count < stencil.width &&
+        count == kCollisionChunk)
+        return interiorSourceRuns(stencil, around, x0);
+    pullChunk(stencil, around, y, x0, count, chunk);
+    return chunkRows(chunk);
 }
 
 // `collided` holds a step's collided values direction-major, their

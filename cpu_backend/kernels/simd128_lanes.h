@@ -72,12 +72,4 @@ inline Lanes4 fusedMulAdd(Lanes4 a, Lanes4 b, Lanes4 c)
 }
 #endif
 
-// Direction k of four consecutive cells of a direction-major chunk (the
-// chunk's row k), loaded and stored as one vector.
-struct ChunkLanes {
-    float* at;
-    operator Lanes4() const { return Lanes4(wasm_v128_load(at)); }
-    void operator=(Lanes4 x) const { wasm_v128_store(at, x.v); }
-};
-
 }  // namespace CPU_KERNELS

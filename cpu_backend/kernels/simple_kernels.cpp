@@ -56,7 +56,7 @@ void collideCells(float* f, const float* fx, const float* fy, float* h, bool fIn
         const int chunk = std::min(kCollisionChunk, count - done);
         float* const cells = f + start * kDirections;
         collideChunk(
-            fInitialized, [&](float* rows) { cellsToChunk(cells, chunk, rows); },
+            fInitialized, [&](float* rows) { cellsToChunk(cells, chunk, rows); return chunkRows(rows); },
             [&](const float* rows) { chunkToCells(rows, chunk, cells); }, fx + start, fy + start, h + start, chunk);
     }
 }

@@ -121,10 +121,9 @@ int collideRow(const StepPass& pass, const GridStencil& stencil, int y, float* o
         const float* forceY =
             chunkForces(pass.fy + first + x0, zeroY == nullptr ? nullptr : zeroY + line, count, stagedY);
         auto load = [&](float* chunk) {
-            if (pass.collidedInFStream)
-                pullChunk(stencil, around, y, x0, count, chunk);
-            else
-                cellsToChunk(cells + static_cast<size_t>(x0) * kDirections, count, chunk);
+            if (pass.collidedInFStream) return pullChunkRuns(stencil, around, y, x0, count, chunk);
+            cellsToChunk(cells + static_cast<size_t>(x0) * kDirections, count, chunk);
+            return chunkRows(chunk);
         };
         // The collided values and the depths are only written: sent on with
         // streaming stores, their lines are never read first.

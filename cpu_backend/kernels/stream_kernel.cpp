@@ -13,7 +13,6 @@
 #include "streaming_copy.h"
 #include "kernels/stream.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace CPU_KERNELS {
@@ -34,19 +33,36 @@ struct CellMajorRows {
 
 // Away from the walls every direction of a cell comes from the same
 // direction of a neighbour, so float j of a tile row of f's cell order is
-// the same float of the row above, at or below (0, 1, 2), one cell to the
-// left, in place or to the right (columnOf[j]: 0, 1, 2). rowOf covers the
-// tile row and a cell on either side (rowOf[j + kDirections] for float j).
+// the same float of the row above, at or below, one cell to the left, in
+// place or to the right. The choices are kept as selection masks (all
+// bits set where taken), so that the pull's selections are one vector
+// blend each, by the mask's sign, with nothing to compute first: fromAbove
+// and fromBelow over the tile row and a cell on either side (index
+// j + kDirections for float j), fromLeft and fromRight over the tile row.
+// A float taken from neither mask of a pair comes from the row or cell
+// itself.
+constexpr int kBlendedFloats = kDirections + kTileRowFloats + kDirections;
 struct InteriorPlaces {
-    int32_t rowOf[kDirections + kTileRowFloats + kDirections];
-    int32_t columnOf[kTileRowFloats];
+    alignas(64) int32_t fromAbove[kBlendedFloats];
+    alignas(64) int32_t fromBelow[kBlendedFloats];
+    alignas(64) int32_t fromLeft[kTileRowFloats];
+    alignas(64) int32_t fromRight[kTileRowFloats];
 };
 
 InteriorPlaces interiorPlaces(const GridStencil& stencil)
 {
+    auto mask = [](bool taken) { return taken ? int32_t{-1} : int32_t{0}; };
     InteriorPlaces places{};
-    for (int j = 0; j < kDirections + kTileRowFloats + kDirections; ++j) places.rowOf[j] = stencil.rowStep[kInteriorClass][j % kDirections] + 1;
-    for (int j = 0; j < kTileRowFloats; ++j) places.columnOf[j] = stencil.columnStep[kInteriorClass][j % kDirections] + 1;
+    for (int j = 0; j < kBlendedFloats; ++j) {
+        const int rowStep = stencil.rowStep[kInteriorClass][j % kDirections];
+        places.fromAbove[j] = mask(rowStep < 0);
+        places.fromBelow[j] = mask(rowStep > 0);
+    }
+    for (int j = 0; j < kTileRowFloats; ++j) {
+        const int columnStep = stencil.columnStep[kInteriorClass][j % kDirections];
+        places.fromLeft[j] = mask(columnStep < 0);
+        places.fromRight[j] = mask(columnStep > 0);
+    }
     return places;
 }
 
@@ -56,26 +72,27 @@ InteriorPlaces interiorPlaces(const GridStencil& stencil)
 // then each float of the tile row from its column of that blend.
 void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows, int x0, float* out)
 {
-    alignas(64) float blended[kDirections + kTileRowFloats + kDirections];
+    alignas(64) float blended[kBlendedFloats];
     const size_t first = static_cast<size_t>(x0 - 1) * kDirections;
-    for (int j = 0; j < kDirections + kTileRowFloats + kDirections; ++j) {
-        const int row = places.rowOf[j];
-        const float above = rows.row[0][first + j], at = rows.row[1][first + j], below = rows.row[2][first + j];
-        blended[j] = row == 0 ? above : row == 2 ? below : at;
+    const float* const above = rows.row[0] + first;
+    const float* const at = rows.row[1] + first;
+    const float* const below = rows.row[2] + first;
+    for (int j = 0; j < kBlendedFloats; ++j) {
+        const float fromAbove = above[j], fromAt = at[j], fromBelow = below[j];
+        const float same = places.fromBelow[j] < 0 ? fromBelow : fromAt;
+        blended[j] = places.fromAbove[j] < 0 ? fromAbove : same;
     }
     for (int j = 0; j < kTileRowFloats; ++j) {
-        const int column = places.columnOf[j];
         const float left = blended[j], here = blended[j + kDirections], right = blended[j + 2 * kDirections];
-        out[j] = column == 0 ? left : column == 2 ? right : here;
+        const float notLeft = places.fromRight[j] < 0 ? right : here;
+        out[j] = places.fromLeft[j] < 0 ? left : notLeft;
     }
 }
 
-// Streams tiles firstTile .. endTile - 1 of grid row y of f into fStream,
-// meanwhile asking for the same cells of row y + 2 (first needed
-// by the row after next) into the L2 cache: the hardware's own prefetch
-// does not fetch it soon enough.
-void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const float* f, float* fStream, int y,
-               int firstTile, int endTile)
+// Streams grid row y of f into fStream, meanwhile asking for the same
+// cells of row y + 2 (first needed by the row after next) into the L2
+// cache: the hardware's own prefetch does not fetch it soon enough.
+void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const float* f, float* fStream, int y)
 {
     const size_t rowFloats = static_cast<size_t>(stencil.width) * kDirections;
     CellMajorRows rows{};
@@ -83,7 +100,7 @@ void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const f
         if (y - 1 + r >= 0 && y - 1 + r < stencil.height) rows.row[r] = f + static_cast<size_t>(y - 1 + r) * rowFloats;
     const float* const ahead = y + 2 < stencil.height ? f + static_cast<size_t>(y + 2) * rowFloats : nullptr;
     const bool interiorRow = stencil.interiorByLines && y > 0 && y < stencil.height - 1;
-    for (int x0 = firstTile * kTileRowCells; x0 < endTile * kTileRowCells; x0 += kTileRowCells) {
+    for (int x0 = 0; x0 < stencil.width; x0 += kTileRowCells) {
         alignas(64) float out[kTileRowFloats];
         if (ahead != nullptr)
             for (int at = 0; at < kTileRowFloats; at += 16) __builtin_prefetch(ahead + x0 * kDirections + at, 0, 2);
@@ -97,12 +114,6 @@ void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const f
                                 sizeof out);
     }
 }
-
-// Rows are streamed in strips of this many tiles, top to bottom: the
-// strip's part of the three rows a row reads (6.75 KiB each) stays in a
-// 32 KiB L1 cache, so each line of f comes from memory once and is then
-// read twice more from L1.
-constexpr int kStripTiles = 12;
 
 }  // namespace
 
@@ -125,12 +136,13 @@ void runStream(dim3 grid, dim3 block, const float* f, float* fStream)
         return;
     }
     const InteriorPlaces places = interiorPlaces(stencil);
-    // Workers take runs of whole grid rows, in strips.
+    // Workers take runs of whole grid rows, each row whole: a row's three
+    // source rows stay in the L2 cache for the rows after it, and memory is
+    // read and written in long runs. (Streamed in strips of 12 tiles, so
+    // that the three rows' parts stayed in the L1 cache, a row took 1.2
+    // times as long on an AMD Zen 4: docs/performance.md.)
     cpu_runtime::runBlocksInParallel(static_cast<size_t>(stencil.height), [&](size_t first, size_t end) {
-        const int tiles = stencil.width / kTileRowCells;
-        for (int strip = 0; strip < tiles; strip += kStripTiles)
-            for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y)
-                streamRow(stencil, places, f, fStream, y, strip, std::min(strip + kStripTiles, tiles));
+        for (int y = static_cast<int>(first); y < static_cast<int>(end); ++y) streamRow(stencil, places, f, fStream, y);
         cpu_runtime::finishCopiesBypassingCache();
     });
 }

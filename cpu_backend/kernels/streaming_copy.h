@@ -23,18 +23,34 @@
 
 namespace CPU_KERNELS {
 
-// Copies `bytes` (a multiple of 16 under WebAssembly) from `from` to `to`
-// through the cache. Under WebAssembly, in vectors inline: memcpy and
-// memory.copy are calls, which for a chunk's few hundred bytes took half of
-// a step's time.
+// Copies `bytes` from `from` to `to` through the cache, in the compiled
+// set's widest vectors where the size is whole vectors. Under WebAssembly,
+// memcpy and memory.copy are calls, which for a chunk's few hundred bytes
+// took half of a step's time; with AVX2, GCC's own inline copy moves 16
+// bytes at a time, and the step pass's frame took 4% longer with it.
 inline void copyVectors(void* to, const void* from, size_t bytes)
 {
-#if defined(__wasm_simd128__)
-    for (size_t at = 0; at < bytes; at += 16)
-        wasm_v128_store(static_cast<char*>(to) + at, wasm_v128_load(static_cast<const char*>(from) + at));
-#else
-    std::memcpy(to, from, bytes);
+    [[maybe_unused]] char* const target = static_cast<char*>(to);
+    [[maybe_unused]] const char* const source = static_cast<const char*>(from);
+#if defined(__AVX512F__)
+    if (bytes % 64 == 0) {
+        for (size_t at = 0; at < bytes; at += 64) _mm512_storeu_si512(target + at, _mm512_loadu_si512(source + at));
+        return;
+    }
+#elif defined(__AVX2__)
+    if (bytes % 32 == 0) {
+        for (size_t at = 0; at < bytes; at += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + at),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + at)));
+        return;
+    }
+#elif defined(__wasm_simd128__)
+    if (bytes % 16 == 0) {
+        for (size_t at = 0; at < bytes; at += 16) wasm_v128_store(target + at, wasm_v128_load(source + at));
+        return;
+    }
 #endif
+    std::memcpy(to, from, bytes);
 }
 
 // Copies `bytes` from `from` to `to`, as cpu_runtime::copyBypassingCache
