@@ -67,10 +67,12 @@ InteriorPlaces interiorPlaces(const GridStencil& stencil)
 }
 
 // Streams the 16 cells from column x0 of an interior row, none on a wall,
-// in two selections that the compiler turns into vector loads and blends:
-// each float of the tile row and of a cell on either side from its row,
-// then each float of the tile row from its column of that blend.
-void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows, int x0, float* out)
+// to `to` (fStream's tile row) in two selections of vector loads and
+// blends: each float of the tile row and of a cell on either side from
+// its row, then each float of the tile row from its column of that blend,
+// stored straight to `to` with streaming stores where the set has them,
+// else into a buffer copied with them.
+void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows, int x0, float* to)
 {
     alignas(64) float blended[kBlendedFloats];
     const size_t first = static_cast<size_t>(x0 - 1) * kDirections;
@@ -82,11 +84,16 @@ void pullInteriorTileRow(const InteriorPlaces& places, const CellMajorRows& rows
         const float same = places.fromBelow[j] < 0 ? fromBelow : fromAt;
         blended[j] = places.fromAbove[j] < 0 ? fromAbove : same;
     }
+    if (selectWithStreamingStores(to, places.fromLeft, blended, places.fromRight, blended + 2 * kDirections,
+                                  blended + kDirections, kTileRowFloats))
+        return;
+    alignas(64) float out[kTileRowFloats];
     for (int j = 0; j < kTileRowFloats; ++j) {
         const float left = blended[j], here = blended[j + kDirections], right = blended[j + 2 * kDirections];
         const float notLeft = places.fromRight[j] < 0 ? right : here;
         out[j] = places.fromLeft[j] < 0 ? left : notLeft;
     }
+    copyWithStreamingStores(to, out, sizeof out);
 }
 
 // Streams grid row y of f into fStream, meanwhile asking for the same
@@ -101,17 +108,17 @@ void streamRow(const GridStencil& stencil, const InteriorPlaces& places, const f
     const float* const ahead = y + 2 < stencil.height ? f + static_cast<size_t>(y + 2) * rowFloats : nullptr;
     const bool interiorRow = stencil.interiorByLines && y > 0 && y < stencil.height - 1;
     for (int x0 = 0; x0 < stencil.width; x0 += kTileRowCells) {
-        alignas(64) float out[kTileRowFloats];
+        float* const to = fStream + static_cast<size_t>(y) * rowFloats + static_cast<size_t>(x0) * kDirections;
         if (ahead != nullptr)
             for (int at = 0; at < kTileRowFloats; at += 16) __builtin_prefetch(ahead + x0 * kDirections + at, 0, 2);
         if (interiorRow && x0 > 0 && x0 + kTileRowCells < stencil.width) {
-            pullInteriorTileRow(places, rows, x0, out);
+            pullInteriorTileRow(places, rows, x0, to);
         } else {
+            alignas(64) float out[kTileRowFloats];
             for (int c = 0; c < kTileRowCells; ++c)
                 for (int k = 0; k < kDirections; ++k) out[c * kDirections + k] = pullValue(stencil, rows, x0 + c, y, k);
+            copyWithStreamingStores(to, out, sizeof out);
         }
-        copyWithStreamingStores(fStream + static_cast<size_t>(y) * rowFloats + static_cast<size_t>(x0) * kDirections, out,
-                                sizeof out);
     }
 }
 

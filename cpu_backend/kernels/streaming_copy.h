@@ -83,4 +83,38 @@ inline void copyWithStreamingStores(void* to, const void* from, size_t bytes)
     cpu_runtime::copyBypassingCache(to, from, bytes);
 }
 
+// to[j] = takeFirst[j] < 0 ? first[j] : takeSecond[j] < 0 ? second[j] :
+// otherwise[j] for j < floats, written with streaming stores as
+// copyWithStreamingStores writes, where `to` and `floats` are whole vectors
+// of the compiled set; false, having written nothing, where they are not
+// (or the set has no such stores): the caller selects into a buffer and
+// copies it. The masks' sign bits choose, as the blend instructions do.
+inline bool selectWithStreamingStores(float* to, const int32_t* takeFirst, const float* first,
+                                      const int32_t* takeSecond, const float* second, const float* otherwise,
+                                      int floats)
+{
+#if defined(__AVX512F__)
+    if (reinterpret_cast<uintptr_t>(to) % 64 != 0 || floats % 16 != 0) return false;
+    for (int j = 0; j < floats; j += 16) {
+        const __mmask16 firstLanes = _mm512_movepi32_mask(_mm512_loadu_si512(takeFirst + j));
+        const __mmask16 secondLanes = _mm512_movepi32_mask(_mm512_loadu_si512(takeSecond + j));
+        const __m512 notFirst = _mm512_mask_blend_ps(secondLanes, _mm512_loadu_ps(otherwise + j), _mm512_loadu_ps(second + j));
+        _mm512_stream_ps(to + j, _mm512_mask_blend_ps(firstLanes, notFirst, _mm512_loadu_ps(first + j)));
+    }
+    return true;
+#elif defined(__AVX2__)
+    if (reinterpret_cast<uintptr_t>(to) % 32 != 0 || floats % 8 != 0) return false;
+    for (int j = 0; j < floats; j += 8) {
+        const __m256 firstLanes = _mm256_loadu_ps(reinterpret_cast<const float*>(takeFirst + j));
+        const __m256 secondLanes = _mm256_loadu_ps(reinterpret_cast<const float*>(takeSecond + j));
+        const __m256 notFirst = _mm256_blendv_ps(_mm256_loadu_ps(otherwise + j), _mm256_loadu_ps(second + j), secondLanes);
+        _mm256_stream_ps(to + j, _mm256_blendv_ps(notFirst, _mm256_loadu_ps(first + j), firstLanes));
+    }
+    return true;
+#else
+    (void)to, (void)takeFirst, (void)first, (void)takeSecond, (void)second, (void)otherwise, (void)floats;
+    return false;
+#endif
+}
+
 }  // namespace CPU_KERNELS
