@@ -33,6 +33,18 @@ constexpr int kCollisionChunk = 32;
 #define SW_CELLS_INDEPENDENT
 #endif
 
+// Whether a whole chunk's collision runs as two loops, the cells' moments
+// and then their relaxations (collideTransposed says why), and reads an
+// interior chunk straight from its source runs (pullChunkRuns): not with
+// AVX-512, whose one loop is as fast, and whose step gained nothing that
+// the host's noise let through from reading the runs in place, so its
+// step stays as it was (docs/performance.md).
+#if defined(__AVX512F__)
+constexpr bool kCollisionInTwoLoops = false;
+#else
+constexpr bool kCollisionInTwoLoops = true;
+#endif
+
 // Where a chunk's cells are read from: direction k of cell c at
 // run[k][c]. The chunk's own rows (row k at chunk + k * kCollisionChunk),
 // or, where the step pass pulls a chunk whose every direction is a run of
