@@ -61,10 +61,17 @@ inline ChunkRuns chunkRows(const float* chunk)
     return rows;
 }
 
-// Direction k of cell c: read from its run, written to the chunk's row k
-// (the fixed row length lets the compiler see that the rows never
-// overlap), so that the collision of consecutive cells reads and writes
-// consecutive floats.
+// A run of consecutive cells' values of one direction as the collision's
+// value type: one float, or a vector of lanes (simd128_lanes.h defines
+// the same two for Lanes4).
+inline float loadCells(const float* at, float) { return *at; }
+inline void storeCells(float* at, float x) { *at = x; }
+
+// Direction k of cell c (and the cells after it, one a lane): read from
+// its run, written to the chunk's row k (the fixed row length lets the
+// compiler see that the rows never overlap), so that the collision of
+// consecutive cells reads and writes consecutive floats.
+template <typename Real>
 struct TransposedCell {
     const ChunkRuns& from;
     float* chunk;
@@ -72,11 +79,21 @@ struct TransposedCell {
     struct Value {
         const float* read;
         float* write;
-        operator float() const { return *read; }
-        void operator=(float x) const { *write = x; }
+        operator Real() const { return loadCells(read, Real{}); }
+        void operator=(Real x) const { storeCells(write, x); }
     };
     Value operator[](int k) const { return Value{from.run[k] + c, chunk + k * kCollisionChunk + c}; }
 };
+
+// The lanes of the collision's value type: four in the WebAssembly sets,
+// whose vectors the build spells out; one elsewhere, the compiler
+// vectorising the loops across cells.
+#if defined(__wasm_simd128__)
+using ChunkLanes = Lanes4;
+#else
+using ChunkLanes = float;
+#endif
+constexpr int kChunkLanes = static_cast<int>(sizeof(ChunkLanes) / sizeof(float));
 
 // Collides the chunk's first `count` cells, read from `from` and written to
 // the chunk's rows (which `from` may be). The flags are template
@@ -87,88 +104,56 @@ struct TransposedCell {
 // and are not read: the collision takes them as constants, and the
 // compiler drops the force terms' products, which then add only a zero of
 // known sign (the same bits as the products of +0.0 read from memory).
+//
+// Where kCollisionInTwoLoops, a whole chunk goes in two loops, the cells'
+// moments first, then their relaxations: one loop of a whole cell is one
+// long chain of dependent operations (the depth's sum, the velocity's
+// divisions, the equilibrium, the relaxation) with more values live than
+// 16 vector registers hold, so with AVX2 the processor waited on the chain
+// and on spilled values; split, each loop's chain is short and its values
+// fit. Each cell's operations are the same, in the same order. With
+// AVX-512's 32 registers of 16 lanes the one loop is as fast
+// (docs/performance.md).
 template <bool fInitialized, bool forcesZero>
 [[gnu::always_inline]] inline void collideTransposed(const ChunkRuns& from, float* chunk,
                                                      const float* __restrict forceX,
                                                      const float* __restrict forceY, float* __restrict depths,
                                                      int count)
 {
+    using Real = ChunkLanes;
+    using Cells = TransposedCell<Real>;
     // Read once for the chunk: the relaxation factor is a global the loop's
     // stores could alias.
     const Relaxation relaxation = currentRelaxation();
-    int c = 0;
-#if defined(__wasm_simd128__)
-    // Four cells a vector (simd128_lanes.h), the rest one by one.
-    struct TransposedLanes {
-        const ChunkRuns& from;
-        float* chunk;
-        int c;
-        struct Value {
-            const float* read;
-            float* write;
-            operator Lanes4() const { return Lanes4(wasm_v128_load(read)); }
-            void operator=(Lanes4 x) const { wasm_v128_store(write, x.v); }
-        };
-        Value operator[](int k) const { return Value{from.run[k] + c, chunk + k * kCollisionChunk + c}; }
-    };
-    auto forces = [&](const float* force, int i) { return forcesZero ? Lanes4(0.0f) : Lanes4(wasm_v128_load(force + i)); };
-    if (count == kCollisionChunk) {
-        // In two loops, as below.
-        alignas(16) float u[kCollisionChunk];
-        alignas(16) float v[kCollisionChunk];
-        for (int i = 0; i < kCollisionChunk; i += 4) {
-            CellMoments<Lanes4> moments;
-            collideCellPart<CellCollisionPart::moments>(TransposedLanes{from, chunk, i}, Lanes4(0.0f), Lanes4(0.0f),
-                                                        fInitialized, relaxation, &moments);
-            wasm_v128_store(depths + i, moments.depth.v);
-            wasm_v128_store(u + i, moments.u.v);
-            wasm_v128_store(v + i, moments.v.v);
-        }
-        for (int i = 0; i < kCollisionChunk; i += 4) {
-            CellMoments<Lanes4> moments{Lanes4(wasm_v128_load(depths + i)), Lanes4(wasm_v128_load(u + i)),
-                                        Lanes4(wasm_v128_load(v + i))};
-            collideCellPart<CellCollisionPart::relaxation>(TransposedLanes{from, chunk, i}, forces(forceX, i),
-                                                           forces(forceY, i), fInitialized, relaxation, &moments);
-        }
-        return;
-    }
-    for (; c + 4 <= count; c += 4)
-        wasm_v128_store(depths + c, collideCell(TransposedLanes{from, chunk, c}, forces(forceX, c), forces(forceY, c),
-                                                fInitialized, relaxation).v);
-#elif !defined(__AVX512F__)
-    // The cells' moments first, then their relaxations, as two loops: one
-    // loop of a whole cell is one long chain of dependent operations (the
-    // depth's sum, the velocity's divisions, the equilibrium, the
-    // relaxation) with more values live than 16 vector registers hold, so
-    // with AVX2 the processor waited on the chain and on spilled values;
-    // split, each loop's chain is short and its values fit. Each cell's
-    // operations are the same, in the same order. With AVX-512's 32
-    // registers of 16 lanes the one loop is as fast (docs/performance.md).
-    if (count == kCollisionChunk) {
+    auto forces = [&](const float* force, int c) { return forcesZero ? Real(0.0f) : loadCells(force + c, Real{}); };
+    if (kCollisionInTwoLoops && count == kCollisionChunk) {
         alignas(64) float u[kCollisionChunk];
         alignas(64) float v[kCollisionChunk];
 SW_CELLS_INDEPENDENT
-        for (int i = 0; i < kCollisionChunk; ++i) {
-            CellMoments<float> moments;
-            collideCellPart<CellCollisionPart::moments>(TransposedCell{from, chunk, i}, 0.0f, 0.0f, fInitialized,
+        for (int c = 0; c < kCollisionChunk; c += kChunkLanes) {
+            CellMoments<Real> moments;
+            collideCellPart<CellCollisionPart::moments>(Cells{from, chunk, c}, Real(0.0f), Real(0.0f), fInitialized,
                                                         relaxation, &moments);
-            depths[i] = moments.depth;
-            u[i] = moments.u;
-            v[i] = moments.v;
+            storeCells(depths + c, moments.depth);
+            storeCells(u + c, moments.u);
+            storeCells(v + c, moments.v);
         }
 SW_CELLS_INDEPENDENT
-        for (int i = 0; i < kCollisionChunk; ++i) {
-            CellMoments<float> moments{depths[i], u[i], v[i]};
-            collideCellPart<CellCollisionPart::relaxation>(TransposedCell{from, chunk, i},
-                                                           forcesZero ? 0.0f : forceX[i], forcesZero ? 0.0f : forceY[i],
+        for (int c = 0; c < kCollisionChunk; c += kChunkLanes) {
+            CellMoments<Real> moments{loadCells(depths + c, Real{}), loadCells(u + c, Real{}), loadCells(v + c, Real{})};
+            collideCellPart<CellCollisionPart::relaxation>(Cells{from, chunk, c}, forces(forceX, c), forces(forceY, c),
                                                            fInitialized, relaxation, &moments);
         }
         return;
     }
-#endif
+    int c = 0;
 SW_CELLS_INDEPENDENT
+    for (; c + kChunkLanes <= count; c += kChunkLanes)
+        storeCells(depths + c, collideCell(Cells{from, chunk, c}, forces(forceX, c), forces(forceY, c), fInitialized,
+                                           relaxation));
+    // The cells too few for the lanes, one by one.
     for (; c < count; ++c)
-        depths[c] = collideCell(TransposedCell{from, chunk, c}, forcesZero ? 0.0f : forceX[c],
+        depths[c] = collideCell(TransposedCell<float>{from, chunk, c}, forcesZero ? 0.0f : forceX[c],
                                 forcesZero ? 0.0f : forceY[c], fInitialized, relaxation);
 }
 

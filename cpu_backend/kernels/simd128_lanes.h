@@ -72,4 +72,9 @@ inline Lanes4 fusedMulAdd(Lanes4 a, Lanes4 b, Lanes4 c)
 }
 #endif
 
+// Four consecutive cells' values of one direction, loaded and stored as
+// one vector (chunk_collision.h's loadCells and storeCells for Lanes4).
+inline Lanes4 loadCells(const float* at, Lanes4) { return Lanes4(wasm_v128_load(at)); }
+inline void storeCells(float* at, Lanes4 x) { wasm_v128_store(at, x.v); }
+
 }  // namespace CPU_KERNELS
