@@ -18,7 +18,7 @@ constexpr int kDirections = 9;
 // cudaMemcpyToSymbol, ordered after every launch issued before. On the GPU
 // they are in constant memory like the others; on the CPU backend they are
 // ordinary globals with these initial values, defined once in
-// cpu_backend/dispatch/device_constants.cpp. Host code of the CUDA backend
+// cpu_backend/dispatch/kernel_dispatch.cpp. Host code of the CUDA backend
 // has only their declaration, never defined there: what it may read is
 // their initial values, the k constants here.
 constexpr float kInitialRelaxationFactor = 0.6666667f;  // 1/tau, tau = 1.5

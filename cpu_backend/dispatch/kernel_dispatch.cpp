@@ -5,7 +5,8 @@
 // and force decays through the launch queue, every other kernel at once,
 // after whatever waits there. A launch holds the runtime's lock from
 // its check to its queueing or run, so launches from several host threads
-// each go in whole.
+// each go in whole. Beside them, the settable device constants that every
+// compiled set reads, and their writers.
 #include "instruction_set_choice.h"
 
 #include <cuda_runtime.h>
@@ -13,6 +14,7 @@
 #include <mutex>
 
 #include "launch_queue.h"
+#include "cpu_backend/runtime/device_symbols.h"
 #include "cpu_backend/runtime/launch_workers.h"
 #include "kernels/device_constants.h"
 #include "kernels/stream.h"
@@ -89,6 +91,20 @@ void launchHeightMapToTexture(dim3 grid, dim3 block, const float* h, unsigned in
     cpu_kernels::beforeLaunch(cellLaunchAccess(grid, block, {{h, kReads}, {pixels, kWrites}}));
     launch.set->heightMapToTexture(grid, block, h, pixels);
 }
+
+// The settable device constants (kernels/device_constants.h): ordinary
+// globals that every compiled set of kernels reads and that
+// cudaMemcpyToSymbol writes once the launches issued before it have run.
+// Each is registered as a device symbol, as a CUDA module's are.
+float c_omega = kInitialRelaxationFactor;
+float c_minHeight = kInitialBlackDepth;
+float c_maxHeight = kInitialWhiteDepth;
+
+namespace {
+const cpu_runtime::DeviceSymbol relaxationFactorSymbol(&c_omega, sizeof c_omega);
+const cpu_runtime::DeviceSymbol blackDepthSymbol(&c_minHeight, sizeof c_minHeight);
+const cpu_runtime::DeviceSymbol whiteDepthSymbol(&c_maxHeight, sizeof c_maxHeight);
+}  // namespace
 
 // The copies run what waits in the launch queue first (the runtime's memory
 // access hook), so a queued collision keeps the factor it was launched with.

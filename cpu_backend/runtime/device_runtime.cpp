@@ -457,18 +457,6 @@ cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end)
     return cudaSuccess;
 }
 
-cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cudaGraphicsResource_t resource)
-{
-    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsResourceGetMappedPointer");
-    if (injected != cudaSuccess) return recordStatus(injected);
-    if (devPtr == nullptr || size == nullptr) return recordStatus(cudaErrorInvalidValue);
-    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
-    if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
-    *devPtr = resource->mapped;
-    *size = resource->size;
-    return cudaSuccess;
-}
-
 cudaError_t cudaGraphicsUnregisterResource(cudaGraphicsResource_t resource)
 {
     const auto runtimeLock = cpu_runtime::lockRuntime();

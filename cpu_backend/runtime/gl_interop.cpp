@@ -1,7 +1,9 @@
 // OpenGL interop of the CPU runtime. A registered buffer is mapped for
 // reading and writing in the current GL context, so the kernel's pixels go
-// into the GL buffer just as they do on the GPU. (The calls that need no GL
-// are in device_runtime.cpp.)
+// into the GL buffer just as they do on the GPU: registration, mapping,
+// the mapped pointer and unmapping. Unregistering needs no GL (a program
+// without a window may still release a registration) and is in
+// device_runtime.cpp.
 #include <glad/gl.h>
 
 #include <cuda_gl_interop.h>
@@ -96,6 +98,18 @@ cudaError_t cudaGraphicsMapResources(int count, cudaGraphicsResource_t* resource
         resource->mapped = pointer;
         resource->size = static_cast<size_t>(size);
     }
+    return cudaSuccess;
+}
+
+cudaError_t cudaGraphicsResourceGetMappedPointer(void** devPtr, size_t* size, cudaGraphicsResource_t resource)
+{
+    const cudaError_t injected = cpu_runtime::injectedStatus("cudaGraphicsResourceGetMappedPointer");
+    if (injected != cudaSuccess) return recordStatus(injected);
+    if (devPtr == nullptr || size == nullptr) return recordStatus(cudaErrorInvalidValue);
+    if (resource == nullptr) return recordStatus(cudaErrorInvalidResourceHandle);
+    if (resource->mapped == nullptr) return recordStatus(cudaErrorNotMapped);
+    *devPtr = resource->mapped;
+    *size = resource->size;
     return cudaSuccess;
 }
 
