@@ -33,18 +33,6 @@ constexpr int kCollisionChunk = 32;
 #define SW_CELLS_INDEPENDENT
 #endif
 
-// Whether a whole chunk's collision runs as two loops, the cells' moments
-// and then their relaxations (collideTransposed says why), and reads an
-// interior chunk straight from its source runs (pullChunkRuns): not with
-// AVX-512, whose one loop is as fast, and whose step gained nothing that
-// the host's noise let through from reading the runs in place, so its
-// step stays as it was (docs/performance.md).
-#if defined(__AVX512F__)
-constexpr bool kCollisionInTwoLoops = false;
-#else
-constexpr bool kCollisionInTwoLoops = true;
-#endif
-
 // Where a chunk's cells are read from: direction k of cell c at
 // run[k][c]. The chunk's own rows (row k at chunk + k * kCollisionChunk),
 // or, where the step pass pulls a chunk whose every direction is a run of
@@ -105,15 +93,15 @@ constexpr int kChunkLanes = static_cast<int>(sizeof(ChunkLanes) / sizeof(float))
 // compiler drops the force terms' products, which then add only a zero of
 // known sign (the same bits as the products of +0.0 read from memory).
 //
-// Where kCollisionInTwoLoops, a whole chunk goes in two loops, the cells'
-// moments first, then their relaxations: one loop of a whole cell is one
-// long chain of dependent operations (the depth's sum, the velocity's
-// divisions, the equilibrium, the relaxation) with more values live than
-// 16 vector registers hold, so with AVX2 the processor waited on the chain
-// and on spilled values; split, each loop's chain is short and its values
-// fit. Each cell's operations are the same, in the same order. With
-// AVX-512's 32 registers of 16 lanes the one loop is as fast
-// (docs/performance.md).
+// A whole chunk goes in two loops, the cells' moments first, then their
+// relaxations: one loop of a whole cell is one long chain of dependent
+// operations (the depth's sum, the velocity's divisions, the equilibrium,
+// the relaxation) with more values live than 16 vector registers hold, so
+// with AVX2 the processor waited on the chain and on spilled values; split,
+// each loop's chain is short and its values fit. AVX-512's 32 registers
+// hold the one loop's values, but on an AMD Zen 4 its step took 1.12 to
+// 1.15 times as long as in two loops (docs/performance.md). Each cell's
+// operations are the same, in the same order.
 template <bool fInitialized, bool forcesZero>
 [[gnu::always_inline]] inline void collideTransposed(const ChunkRuns& from, float* chunk,
                                                      const float* __restrict forceX,
@@ -126,7 +114,7 @@ template <bool fInitialized, bool forcesZero>
     // stores could alias.
     const Relaxation relaxation = currentRelaxation();
     auto forces = [&](const float* force, int c) { return forcesZero ? Real(0.0f) : loadCells(force + c, Real{}); };
-    if (kCollisionInTwoLoops && count == kCollisionChunk) {
+    if (count == kCollisionChunk) {
         alignas(64) float u[kCollisionChunk];
         alignas(64) float v[kCollisionChunk];
 SW_CELLS_INDEPENDENT

@@ -88,12 +88,11 @@ inline void pullChunk(const GridStencil& stencil, const DirectionMajorRows& arou
 
 // Where the collision reads the streamed values of that chunk from: for a
 // whole chunk away from the walls, the source runs where they lie, nothing
-// copied (where the collision runs in two loops, kCollisionInTwoLoops);
-// for any other, the chunk's own rows, pulled into them.
+// copied; for any other, the chunk's own rows, pulled into them.
 inline ChunkRuns pullChunkRuns(const GridStencil& stencil, const DirectionMajorRows& around, int y, int x0, int count,
                                float* chunk)
 {
-    if (kCollisionInTwoLoops && stencil.interiorByLines && y > 0 && y < stencil.height - 1 && x0 > 0 &&
+    if (stencil.interiorByLines && y > 0 && y < stencil.height - 1 && x0 > 0 &&
         x0 + count < stencil.width && count == kCollisionChunk)
         return interiorSourceRuns(stencil, around, x0);
     pullChunk(stencil, around, y, x0, count, chunk);
